@@ -1,0 +1,91 @@
+#pragma once
+// Data packets: a record set's content (field definitions + rows) encoded in CBOR.
+// The format is described in docs/packets.md. A packet travels inside a Variant as
+// fis::DataPacket (tag 40002, see variant.h).
+//
+// PacketWriter builds a packet without a data set (the application server's answers);
+// PacketReader walks one. ClientDataSet::setData()/data() load and produce packets directly.
+#include "data/dataset.h"
+#include "data/variant.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariantList>
+
+#include <memory>
+#include <stdexcept>
+
+namespace fis {
+
+inline constexpr int kPacketVersion = 1;
+
+// A malformed, truncated or inconsistent packet; what() holds the UTF-8 of message().
+class PacketError : public std::runtime_error
+{
+public:
+    explicit PacketError(const QString &message);
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// A field as a packet describes it.
+struct PacketField
+{
+    QString name;
+    FieldType type = FieldType::String;
+    int size = 0; // text fields: maximum characters (0 = kDefaultStringSize)
+
+    friend bool operator==(const PacketField &, const PacketField &) = default;
+};
+
+// Builds a packet: declare the fields, then add rows of Variants (one value per field, in field
+// order; null, QString, double or TDateTime — ints/bools/QDates are normalised). Values are
+// checked against the field types: a value that does not fit raises PacketError.
+class PacketWriter
+{
+public:
+    PacketWriter();
+    explicit PacketWriter(const QList<PacketField> &fields);
+    ~PacketWriter();
+    PacketWriter(const PacketWriter &) = delete;
+    PacketWriter &operator=(const PacketWriter &) = delete;
+
+    void addField(const QString &name, FieldType type, int size = 0); // before the first row
+    const QList<PacketField> &fields() const;
+
+    void addRow(const QVariantList &values);
+    int rowCount() const;
+
+    DataPacket finish(); // the writer is reset afterwards
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Reads a whole packet (validating it completely) into field definitions and rows of Variants.
+// Throws PacketError for any malformed input.
+class PacketReader
+{
+public:
+    explicit PacketReader(const DataPacket &packet);
+    explicit PacketReader(const QByteArray &bytes);
+
+    const QList<PacketField> &fields() const { return m_fields; }
+    int rowCount() const { return int(m_rows.size()); }
+    const QList<QVariantList> &rows() const { return m_rows; }
+    const QVariantList &row(int index) const { return m_rows.at(index); }
+    int fieldIndex(const QString &name) const; // -1 when absent (case-insensitive)
+
+private:
+    QList<PacketField> m_fields;
+    QList<QVariantList> m_rows;
+};
+
+// Builds a packet straight from definitions and rows (small answers, tests).
+DataPacket buildPacket(const QList<PacketField> &fields, const QList<QVariantList> &rows);
+
+} // namespace fis
