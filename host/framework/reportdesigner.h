@@ -1,0 +1,111 @@
+#pragma once
+// The report engine of the base report screens: report definition files, the report dialog that
+// runs a report (parameters, the screen's before-query handler, the query on the host database)
+// and the plain listing it renders for printing, previewing or saving as PDF.
+//
+// Definition files (see docs/reports.md): one JSON file per report, named
+// <REPORTCODE>_<NN>.json in the report directory; NN orders the reports of the code.
+#include "framework/reportparams.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <stdexcept>
+
+class QPrinter;
+class QSqlDatabase;
+class QTextDocument;
+
+namespace fis {
+
+// A definition that cannot be read or makes no sense; what() holds the UTF-8 of message().
+class ReportDefinitionError : public std::runtime_error
+{
+public:
+    explicit ReportDefinitionError(const QString &message);
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+struct ReportColumn
+{
+    QString field;  // column of the query's result
+    QString title;  // heading; the field name when empty
+    QString format; // floats: "#,##0.00" style; dates: Qt date format; empty = plain text
+    Qt::Alignment alignment = Qt::AlignLeft;
+};
+
+struct ReportDefinition
+{
+    QString code;     // the file's base name, e.g. "FIS029_01"
+    QString fileName; // full path it was read from
+    QString title;
+    // SQL text per database kind ("default", "oracle", "mssql", "interbase").
+    QString sqlDefault, sqlOracle, sqlMssql, sqlInterbase;
+    ReportParams params;         // the declared parameters (values null)
+    QList<ReportColumn> columns; // empty = every column of the result, as it comes
+
+    // Reads and checks one definition file. Throws ReportDefinitionError with a clear message.
+    static ReportDefinition load(const QString &fileName);
+    static ReportDefinition parse(const QByteArray &json, const QString &fileName);
+    // The SQL variant for a Qt SQL driver name (QSQLITE/QPSQL use the default text).
+    QString sqlFor(const QString &driverName) const;
+};
+
+// The definition files of a report code in a directory, in order (file names compared without
+// regard to case). Empty when the directory or the files do not exist.
+QStringList reportDefinitionFiles(const QString &reportDir, const QString &reportCode);
+
+// The result of running a report: what the listing shows.
+struct ReportListing
+{
+    QString title;
+    QList<QPair<QString, QString>> params; // name, value as shown
+    QStringList headers;
+    QList<Qt::Alignment> alignments;
+    QList<QStringList> rows; // display texts
+
+    // The listing as a printable document (owned by the caller).
+    QTextDocument *toDocument() const;
+    QString toHtml() const;
+};
+
+} // namespace fis
+
+// The report dialog of the base report screen (objectName "rpddPadrao"): runs one report.
+class TReportDesignerDialog : public QObject
+{
+    Q_OBJECT
+public:
+    // Called with the report's declared parameters (values null) before the query runs; fills
+    // what it knows (only declared names take a value: see ExistParam). Setting flag to true
+    // cancels the run (nothing is queried or output; the run raises the silent abort).
+    using BeforeGetQueryParams = std::function<void(fis::ReportParams &params, bool &flag)>;
+
+    explicit TReportDesignerDialog(QObject *parent = nullptr);
+
+    BeforeGetQueryParams OnBeforeGetQueryParams;
+
+    // The database the queries run on; default: the host database (fis::HostDatabase).
+    void setDatabaseConnection(const QString &connectionName) { m_connection = connectionName; }
+    QString databaseConnection() const { return m_connection; }
+
+    // Builds the parameter list, calls OnBeforeGetQueryParams, runs the query and returns the
+    // listing. The parameters the handler set are kept for lastParams(). A failing query throws
+    // std::runtime_error with the database's message.
+    fis::ReportListing run(const fis::ReportDefinition &definition);
+    const fis::ReportParams &lastParams() const { return m_lastParams; }
+
+    // Output of a listing.
+    static void printListing(const fis::ReportListing &listing, QPrinter *printer);
+    static void writePdf(const fis::ReportListing &listing, const QString &fileName);
+
+private:
+    QString m_connection;
+    fis::ReportParams m_lastParams;
+};
