@@ -1,0 +1,69 @@
+#pragma once
+// Validation and conversion helpers shared by every screen.
+#include "data/variant.h"
+
+#include <QDate>
+#include <QString>
+
+class QWidget;
+
+class Consiste
+{
+public:
+    // The edit text of an empty date under DateMask(): two blanks, "/", two blanks, "/", four
+    // blanks.
+    static inline const QString kEmptyDateText = QStringLiteral("  /  /    ");
+
+    // Shows text as an error to the clerk and abandons the whole user action silently (throws
+    // fis::EAbort, which the error guard swallows). Never returns; the flag only mirrors the
+    // callers' habit of asking for the abort explicitly.
+    [[noreturn]] static void MensErro(const QString &text, bool abort = true);
+
+    // True when the text is empty or holds only blanks.
+    static bool EmptyString(const QString &text);
+
+    // Normalises a code text to the width: blanks around it are dropped and a code made only of
+    // digits is left-padded with zeros ("1" -> "01" for width 2). Anything else is only trimmed:
+    // an empty text stays empty, a code with other characters is not padded, and a code longer
+    // than the width is kept whole (cutting it would turn a wrong code into another code); the
+    // lookup that follows then refuses it.
+    static QString Ajusta(const QString &text, int width);
+
+    // The registration type of a registration number, comparable with IDTPIJURFORN: "J" for a
+    // CNPJ (14 digits), "F" for a CPF (11 digits), counting digits only (punctuation such as
+    // "12.345.678/0001-90" is ignored). Any other number has no type: the answer is empty, which
+    // matches no registered supplier.
+    static QString Ajusta_Inscricao(const QString &registration);
+
+    // Examines the answer of a remote call. A data packet (a null packet included) is returned.
+    // Anything else is a failure: a text is the server's error message; a null answer, an array or
+    // another kind is an unusable answer. With showError true the failure is shown as an error and
+    // the action abandoned (see MensErro); with false it is still shown, but the caller goes on
+    // with a null packet. item selects the item of an array answer that is examined (an array of
+    // packets); it is ignored for other answers.
+    static fis::DataPacket CheckResultServ(const fis::Variant &result, bool showError = true,
+                                           int item = 0);
+    // The failure text of an answer, empty when the answer is a usable packet.
+    static QString resultError(const fis::Variant &result, int item = 0);
+
+    // The edit mask of a date (dd/MM/yyyy, blanks shown as spaces).
+    static QString DateMask();
+
+    // Reads a typed date: "dd/MM/yyyy" (one or two digits for day and month, blanks around the
+    // parts ignored). An empty text or the empty edit text gives the null date and *ok true; any
+    // other text that is not a real calendar date gives *ok false.
+    static fis::TDateTime parseDate(const QString &text, bool *ok);
+
+    // Rounds half away from zero to the number of decimal places, working on the value's shortest
+    // decimal form so that representation noise does not decide (RoundDec(1.005, 2) = 1.01).
+    // places may be negative (tens, hundreds...). NaN and infinities come back unchanged.
+    static double RoundDec(double value, int places);
+
+    // First day of the month of the date (the null date stays null).
+    static fis::TDateTime PriDiaMes(fis::TDateTime date);
+    static QDate PriDiaMes(const QDate &date);
+
+    // Enables or disables every control placed directly in the container (their own children
+    // follow them, as Qt does); the container itself is not touched.
+    static void SetChildEnabled(QWidget *container, bool enabled);
+};

@@ -1,0 +1,129 @@
+#include "framework/showavi.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFrame>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+namespace {
+
+class ProgressWindow : public QFrame
+{
+public:
+    explicit ProgressWindow(QWidget *parent)
+        : QFrame(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    {
+        setObjectName(QStringLiteral("frmShowAvi"));
+        setFrameShape(QFrame::Box);
+        setFrameShadow(QFrame::Raised);
+        setLineWidth(2);
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(24, 16, 24, 16);
+        m_label = new QLabel(this);
+        m_label->setObjectName(QStringLiteral("lblMensagem"));
+        m_label->setAlignment(Qt::AlignCenter);
+        auto *bar = new QProgressBar(this);
+        bar->setObjectName(QStringLiteral("pgbAndamento"));
+        bar->setRange(0, 0); // busy indicator
+        bar->setTextVisible(false);
+        layout->addWidget(m_label);
+        layout->addWidget(bar);
+        setMinimumWidth(280);
+    }
+
+    void setText(const QString &text) { m_label->setText(text); }
+    QString text() const { return m_label->text(); }
+
+private:
+    QLabel *m_label;
+};
+
+QPointer<ProgressWindow> &current()
+{
+    static QPointer<ProgressWindow> window;
+    return window;
+}
+
+bool &cursorOverridden()
+{
+    static bool overridden = false;
+    return overridden;
+}
+
+void centreOver(QWidget *window, QWidget *parent)
+{
+    window->adjustSize();
+    const QRect area = parent ? parent->window()->geometry() : QRect();
+    if (area.isValid())
+        window->move(area.center() - window->rect().center());
+}
+
+} // namespace
+
+namespace fis {
+
+QString progressKindText(int kind)
+{
+    switch (kind) {
+    case 1:
+        return QStringLiteral("Processando...");
+    case 6:
+        return QStringLiteral("Gerando relatório...");
+    default:
+        return QStringLiteral("Aguarde...");
+    }
+}
+
+QWidget *progressWindow()
+{
+    return current().data();
+}
+
+QString progressText()
+{
+    return current() ? current()->text() : QString();
+}
+
+} // namespace fis
+
+void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
+{
+    QWidget *parent = screen ? screen->window() : QApplication::activeWindow();
+    ProgressWindow *window = current();
+    if (window && window->parentWidget() != parent) {
+        window->hide();
+        window->deleteLater();
+        window = nullptr;
+    }
+    if (!window) {
+        window = new ProgressWindow(parent);
+        current() = window;
+    }
+    window->setText(text.isEmpty() ? fis::progressKindText(kind) : text);
+    centreOver(window, parent);
+    window->show();
+    window->raise();
+    if (!cursorOverridden()) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        cursorOverridden() = true;
+    }
+    // The caller is about to block the event loop: paint now.
+    window->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void DeactiveShowAvi(QWidget * /*screen*/)
+{
+    if (ProgressWindow *window = current()) {
+        current() = nullptr;
+        window->hide();
+        window->deleteLater();
+    }
+    if (cursorOverridden()) {
+        QApplication::restoreOverrideCursor();
+        cursorOverridden() = false;
+    }
+}
