@@ -1,0 +1,141 @@
+#include "recordingui.h"
+#include "widgets/dateeditplus.h"
+#include "widgets/maskedit.h"
+
+#include <QAction>
+#include <QCalendarWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using fis::EditMask;
+using fis::MaskEdit;
+
+// The host's masks count '9' as an optional digit and '0' as a required one; Qt has it the
+// other way round, so a mis-mapping shows up as a wrong completeness or a refused digit.
+TEST(EditMask, TranslatesDigitsLiteralsAndFlags)
+{
+    const EditMask code = EditMask::parse(QStringLiteral("99;0; "));
+    EXPECT_EQ(code.qtMask, QStringLiteral("00"));
+    EXPECT_FALSE(code.saveLiterals);
+    EXPECT_EQ(code.blank, QLatin1Char(' '));
+
+    const EditMask date = EditMask::parse(QStringLiteral("!99/99/9999;1;_"));
+    EXPECT_EQ(date.qtMask, QStringLiteral("00/00/0000"));
+    EXPECT_TRUE(date.saveLiterals);
+    EXPECT_EQ(date.blank, QLatin1Char('_'));
+    EXPECT_EQ(date.length(), 10);
+
+    const EditMask noFlags = EditMask::parse(QStringLiteral("00-L"));
+    EXPECT_EQ(noFlags.qtMask, QStringLiteral("99-A"));
+    EXPECT_TRUE(noFlags.saveLiterals) << "literals are kept when the flag is missing";
+
+    // Host literals that are meta characters for Qt must stay literals.
+    EXPECT_EQ(EditMask::parse(QStringLiteral("NF 999")).qtMask, QStringLiteral("\\NF 000"));
+    EXPECT_EQ(EditMask::parse(QStringLiteral("\\9 9")).qtMask, QStringLiteral("\\9 0"));
+}
+
+TEST(MaskEdit, ReadsBackTypedDigitsOnlyWhenLiteralsAreNotSaved)
+{
+    MaskEdit edit;
+    edit.setEditMask(QStringLiteral("9999;0; "));
+    EXPECT_EQ(edit.Text(), QString());
+    EXPECT_EQ(edit.maxLength(), 4);
+    edit.setFocus();
+    QTest::keyClicks(&edit, QStringLiteral("12"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("12"));
+    EXPECT_TRUE(edit.isComplete()) << "every digit of this mask is optional";
+    QTest::keyClicks(&edit, QStringLiteral("x345"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("1234")) << "letters refused, the fifth digit too";
+
+    edit.setMaskedText(QStringLiteral("07"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("07"));
+}
+
+TEST(MaskEdit, KeepsLiteralsAndBlanksAsSpacesWhenSaved)
+{
+    MaskEdit edit;
+    edit.setEditMask(fis::kDateMask);
+    EXPECT_EQ(edit.Text(), fis::kEmptyDateText);
+    EXPECT_EQ(edit.displayText(), QStringLiteral("__/__/____"));
+    edit.setMaskedText(QStringLiteral("1 /05/    "));
+    EXPECT_EQ(edit.Text(), QStringLiteral("1 /05/    ")) << "a hole stays where it was";
+    edit.setMaskedText(QStringLiteral("31122024"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("31/12/2024"));
+
+    // Changing the mask keeps what can be kept; removing it gives a plain edit.
+    edit.setEditMask(QString());
+    EXPECT_EQ(edit.Text(), QStringLiteral("31/12/2024"));
+    EXPECT_TRUE(edit.inputMask().isEmpty());
+}
+
+TEST(MaskEdit, HandlersRunGuarded)
+{
+    MaskEdit edit;
+    int changes = 0;
+    edit.onChange = [&] {
+        ++changes;
+        throw std::runtime_error("handler failed");
+    };
+    fis::test::RecordingUi ui;
+    EXPECT_NO_THROW(edit.setText(QStringLiteral("a")));
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages[0].second, QStringLiteral("handler failed"));
+    EXPECT_EQ(changes, 1);
+}
+
+TEST(DateEditPlus, GetSetAndEmptyText)
+{
+    TDateEditPlus edit;
+    EXPECT_EQ(edit.Text(), QStringLiteral("  /  /    "));
+    EXPECT_TRUE(edit.GetDate().isNull());
+    EXPECT_TRUE(edit.CheckValidDate());
+
+    const fis::TDateTime withTime(fis::TDateTime::fromDate(QDate(2024, 2, 29)).value + 0.75);
+    edit.SetDate(withTime);
+    EXPECT_EQ(edit.Text(), QStringLiteral("29/02/2024"));
+    EXPECT_EQ(edit.GetDate(), fis::TDateTime::fromDate(QDate(2024, 2, 29)))
+        << "the time part is not kept";
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(Qt::blue));
+
+    edit.SetDate(fis::TDateTime());
+    EXPECT_EQ(edit.Text(), fis::kEmptyDateText);
+    EXPECT_NE(edit.palette().color(QPalette::Text), QColor(Qt::blue));
+}
+
+TEST(DateEditPlus, InvalidAndPartialDatesReadAsZero)
+{
+    TDateEditPlus edit;
+    for (const char *text :
+         {"31/02/2024", "29/02/2023", "12/13/2024", "12/05/24  ", "1 /  /    "}) {
+        edit.setMaskedText(QString::fromLatin1(text));
+        EXPECT_TRUE(edit.GetDate().isNull()) << text;
+        EXPECT_FALSE(edit.CheckValidDate()) << text;
+    }
+    edit.setMaskedText(QStringLiteral("5 /3 /2025"));
+    EXPECT_EQ(edit.GetDate(), fis::TDateTime::fromDate(QDate(2025, 3, 5)));
+    EXPECT_TRUE(edit.CheckValidDate());
+}
+
+TEST(DateEditPlus, TypingAndCalendarPopup)
+{
+    TDateEditPlus edit;
+    edit.show();
+    edit.setFocus();
+    QTest::keyClicks(&edit, QStringLiteral("01022025"));
+    EXPECT_EQ(edit.GetDate(), fis::TDateTime::fromDate(QDate(2025, 2, 1)));
+
+    QTest::keyClick(&edit, Qt::Key_Down, Qt::AltModifier);
+    ASSERT_NE(edit.calendarPopup(), nullptr);
+    EXPECT_TRUE(edit.calendarPopup()->isVisible());
+    EXPECT_EQ(edit.calendarPopup()->headerTexts(),
+              QStringList({"Domingo", "Segunda", "Terça", "Quarta", "Quinta", "Sexta", "Sábado"}));
+    EXPECT_EQ(edit.calendarPopup()->calendar()->selectedDate(), QDate(2025, 2, 1));
+    emit edit.calendarPopup()->calendar()->activated(QDate(2025, 3, 10));
+    EXPECT_FALSE(edit.calendarPopup()->isVisible());
+    EXPECT_EQ(edit.Text(), QStringLiteral("10/03/2025"));
+
+    edit.calendarPopup()->hide();
+    edit.calendarAction()->trigger();
+    EXPECT_TRUE(edit.calendarPopup()->isVisible());
+    edit.calendarPopup()->hide();
+}
