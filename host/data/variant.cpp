@@ -80,7 +80,7 @@ VariantKind kindOf(const Variant &v)
 {
     if (!v.isValid() || v.isNull())
         return v.metaType() == QMetaType::fromType<DataPacket>() ? VariantKind::Packet
-                                                                   : VariantKind::Null;
+                                                                 : VariantKind::Null;
     const QMetaType t = v.metaType();
     if (t == QMetaType::fromType<QString>())
         return VariantKind::Text;
@@ -284,7 +284,8 @@ bool decodeVariant(const QByteArray &bytes, Variant *out, QString *error)
     if (!readVariant(reader, &v, error))
         return false;
     if (reader.lastError() != QCborError::NoError)
-        return fail(error, QStringLiteral("dados corrompidos: %1").arg(reader.lastError().toString()));
+        return fail(error,
+                    QStringLiteral("dados corrompidos: %1").arg(reader.lastError().toString()));
     if (reader.currentOffset() != bytes.size())
         return fail(error, QStringLiteral("dados a mais após o valor"));
     *out = v;

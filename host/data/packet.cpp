@@ -1,0 +1,628 @@
+#include "data/packet.h"
+#include "data/storage_p.h"
+
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QHash>
+
+#include <cmath>
+#include <limits>
+
+namespace fis {
+
+namespace {
+
+const char kMagic[] = "fis-packet";
+constexpr int kMaxFieldSize = 1 << 20;
+
+// Head of a CBOR data item (major type + argument), shortest form.
+void appendCborHead(QByteArray &out, quint8 major, quint64 value)
+{
+    const quint8 m = quint8(major << 5);
+    if (value < 24) {
+        out.append(char(m | value));
+    } else if (value <= 0xFF) {
+        out.append(char(m | 24));
+        out.append(char(value));
+    } else if (value <= 0xFFFF) {
+        out.append(char(m | 25));
+        for (int s = 8; s >= 0; s -= 8)
+            out.append(char((value >> s) & 0xFF));
+    } else if (value <= 0xFFFFFFFFull) {
+        out.append(char(m | 26));
+        for (int s = 24; s >= 0; s -= 8)
+            out.append(char((value >> s) & 0xFF));
+    } else {
+        out.append(char(m | 27));
+        for (int s = 56; s >= 0; s -= 8)
+            out.append(char((value >> s) & 0xFF));
+    }
+}
+
+bool typeFromName(const QString &name, FieldType *out)
+{
+    for (FieldType t :
+         {FieldType::String, FieldType::FixedString, FieldType::Float, FieldType::DateTime}) {
+        if (fieldTypeName(t) == name) {
+            *out = t;
+            return true;
+        }
+    }
+    return false;
+}
+
+void writeFieldDefs(QCborStreamWriter &w, const QList<PacketField> &fields)
+{
+    w.append(QLatin1StringView(kMagic));
+    w.append(qint64(kPacketVersion));
+    w.startArray(quint64(fields.size()));
+    for (const PacketField &f : fields) {
+        w.startArray(3);
+        w.append(f.name);
+        w.append(QLatin1StringView(fieldTypeName(f.type).toLatin1()));
+        w.append(qint64(f.size));
+        w.endArray();
+    }
+    w.endArray();
+}
+
+void writeCell(QCborStreamWriter &w, FieldType type, const Variant &v)
+{
+    if (!v.isValid() || v.isNull()) {
+        w.append(nullptr);
+        return;
+    }
+    switch (type) {
+    case FieldType::String:
+    case FieldType::FixedString:
+        w.append(v.toString());
+        return;
+    case FieldType::Float:
+        w.append(v.toDouble());
+        return;
+    case FieldType::DateTime:
+        w.append(QCborTag(kCborTagDateTime));
+        w.append(v.value<TDateTime>().value);
+        return;
+    }
+}
+
+// --- Decoding --------------------------------------------------------------------------------
+
+class Decoder
+{
+public:
+    explicit Decoder(const QByteArray &bytes) : m_bytes(bytes), r(bytes) {}
+
+    [[noreturn]] void fail(const QString &why) const
+    {
+        QString where;
+        if (m_row >= 0)
+            where = QStringLiteral(" (linha %1, campo %2)").arg(m_row + 1).arg(m_fieldName);
+        throw PacketError(QStringLiteral("Pacote de dados inválido: %1%2.").arg(why, where));
+    }
+    void check()
+    {
+        if (r.lastError() != QCborError::NoError)
+            fail(r.lastError().toString().isEmpty()
+                     ? QStringLiteral("conteúdo truncado ou corrompido")
+                     : QStringLiteral("conteúdo truncado ou corrompido (%1)")
+                           .arg(r.lastError().toString()));
+    }
+    QString readText(const QString &what)
+    {
+        check();
+        if (!r.isString())
+            fail(QStringLiteral("esperado texto em %1").arg(what));
+        QString all;
+        auto s = r.readString();
+        while (s.status == QCborStreamReader::Ok) {
+            all += s.data;
+            s = r.readString();
+        }
+        if (s.status == QCborStreamReader::Error)
+            fail(QStringLiteral("texto corrompido em %1").arg(what));
+        return all;
+    }
+    qint64 readInt(const QString &what)
+    {
+        check();
+        if (!r.isInteger())
+            fail(QStringLiteral("esperado inteiro em %1").arg(what));
+        const qint64 v = r.toInteger();
+        r.next();
+        check();
+        return v;
+    }
+    // Enters an array; returns its length or -1 when indefinite.
+    qint64 enterArray(const QString &what)
+    {
+        check();
+        if (!r.isArray())
+            fail(QStringLiteral("esperada lista em %1").arg(what));
+        const qint64 n = r.isLengthKnown() ? qint64(r.length()) : -1;
+        if (!r.enterContainer())
+            fail(QStringLiteral("lista corrompida em %1").arg(what));
+        return n;
+    }
+    void leave()
+    {
+        check();
+        if (!r.leaveContainer())
+            fail(QStringLiteral("conteúdo truncado ou corrompido"));
+    }
+    void skipValue()
+    {
+        if (!r.next())
+            fail(QStringLiteral("conteúdo truncado ou corrompido"));
+    }
+
+    QList<PacketField> readHeader()
+    {
+        enterArray(QStringLiteral("pacote"));
+        if (readText(QStringLiteral("cabeçalho")) != QLatin1String(kMagic))
+            fail(QStringLiteral("cabeçalho desconhecido"));
+        const qint64 version = readInt(QStringLiteral("versão"));
+        if (version != kPacketVersion)
+            fail(QStringLiteral("versão %1 não suportada").arg(version));
+        QList<PacketField> fields;
+        QHash<QString, int> seen;
+        const qint64 n = enterArray(QStringLiteral("campos"));
+        while (r.hasNext()) {
+            check();
+            const QString what = QStringLiteral("campo %1").arg(fields.size() + 1);
+            enterArray(what);
+            PacketField f;
+            f.name = readText(what);
+            if (f.name.isEmpty())
+                fail(QStringLiteral("campo %1 sem nome").arg(fields.size() + 1));
+            const QString typeName = readText(what);
+            if (!typeFromName(typeName, &f.type))
+                fail(QStringLiteral("tipo '%1' desconhecido no campo %2").arg(typeName, f.name));
+            const qint64 size = readInt(what);
+            if (size < 0 || size > kMaxFieldSize)
+                fail(QStringLiteral("tamanho %1 inválido no campo %2").arg(size).arg(f.name));
+            f.size = int(size);
+            while (r.hasNext())
+                skipValue(); // later versions may add attributes
+            leave();
+            if (seen.contains(f.name.toUpper()))
+                fail(QStringLiteral("campo %1 repetido").arg(f.name));
+            seen.insert(f.name.toUpper(), int(fields.size()));
+            fields.append(f);
+        }
+        leave();
+        if (n >= 0 && n != fields.size())
+            fail(QStringLiteral("lista de campos inconsistente"));
+        return fields;
+    }
+
+    detail::Content readContent(const QList<FieldDef> &declared, QList<PacketField> *packetFields)
+    {
+        const QList<PacketField> fields = readHeader();
+        if (packetFields)
+            *packetFields = fields;
+
+        QList<FieldDef> target = declared;
+        if (target.isEmpty()) {
+            for (const PacketField &f : fields) {
+                FieldDef def;
+                def.name = f.name;
+                def.type = f.type;
+                def.size = f.size;
+                target.append(def);
+            }
+        }
+        detail::Content content = detail::emptyContent(target);
+
+        // Bind packet columns to target columns by name.
+        std::vector<int> bind(size_t(fields.size()), -1);
+        std::vector<bool> bound(size_t(target.size()), false);
+        for (qsizetype p = 0; p < fields.size(); ++p) {
+            for (qsizetype t = 0; t < target.size(); ++t) {
+                if (!bound[size_t(t)] &&
+                    target[t].name.compare(fields[p].name, Qt::CaseInsensitive) == 0) {
+                    bind[size_t(p)] = int(t);
+                    bound[size_t(t)] = true;
+                    break;
+                }
+            }
+        }
+
+        const qint64 announced = enterArray(QStringLiteral("linhas"));
+        if (announced > 0) {
+            // Each row takes at least one byte: never reserve more than the input can hold.
+            const qsizetype rows = qsizetype(std::min<qint64>(announced, m_bytes.size()));
+            for (qsizetype t = 0; t < target.size(); ++t)
+                if (bound[size_t(t)])
+                    content.cols[size_t(t)].reserve(rows);
+        }
+        const qsizetype nFields = fields.size();
+        qint32 row = 0;
+        while (r.hasNext()) {
+            m_row = row;
+            m_fieldName.clear();
+            check();
+            if (!r.isArray())
+                fail(QStringLiteral("linha não é uma lista"));
+            if (r.isLengthKnown() && qsizetype(r.length()) != nFields)
+                fail(QStringLiteral("linha com %1 valores para %2 campos")
+                         .arg(r.length())
+                         .arg(nFields));
+            if (!r.enterContainer())
+                fail(QStringLiteral("linha corrompida"));
+            for (qsizetype p = 0; p < nFields; ++p) {
+                if (!r.hasNext()) {
+                    m_fieldName = fields[p].name;
+                    check();
+                    fail(QStringLiteral("linha com valores a menos"));
+                }
+                const int t = bind[size_t(p)];
+                if (t < 0) {
+                    m_fieldName = fields[p].name;
+                    skipScalar();
+                } else {
+                    readCell(content.cols[size_t(t)], target[t]);
+                }
+            }
+            if (r.hasNext())
+                fail(QStringLiteral("linha com valores a mais"));
+            leave();
+            if (row == std::numeric_limits<qint32>::max())
+                fail(QStringLiteral("linhas demais"));
+            ++row;
+        }
+        m_row = -1;
+        leave();
+        if (announced >= 0 && announced != row)
+            fail(QStringLiteral("contagem de linhas inconsistente"));
+        leave();
+        check();
+        if (r.currentOffset() != m_bytes.size())
+            fail(QStringLiteral("dados a mais após o fim do pacote"));
+
+        content.rows = row;
+        for (qsizetype t = 0; t < target.size(); ++t) {
+            detail::Column &c = content.cols[size_t(t)];
+            if (!bound[size_t(t)]) {
+                c.reserve(row);
+                for (qint32 i = 0; i < row; ++i)
+                    c.appendNull();
+            }
+            c.text.shrinkToFit();
+        }
+        content.alive.assign(size_t(row), 1);
+        content.natural.resize(size_t(row));
+        for (qint32 i = 0; i < row; ++i)
+            content.natural[size_t(i)] = i;
+        return content;
+    }
+
+private:
+    // A value of a packet column that the set does not keep: checked, not stored.
+    void skipScalar()
+    {
+        check();
+        if (r.isArray() || r.isMap())
+            fail(QStringLiteral("valor composto não suportado"));
+        if (r.isTag()) {
+            if (r.toTag() != QCborTag(kCborTagDateTime))
+                fail(QStringLiteral("marca CBOR desconhecida"));
+            r.next();
+            check();
+            if (r.isArray() || r.isMap() || r.isTag())
+                fail(QStringLiteral("data corrompida"));
+        }
+        skipValue();
+    }
+
+    bool readNumber(double *out)
+    {
+        switch (r.type()) {
+        case QCborStreamReader::Double:
+            *out = r.toDouble();
+            break;
+        case QCborStreamReader::Float:
+            *out = double(r.toFloat());
+            break;
+        case QCborStreamReader::Float16:
+            *out = double(r.toFloat16());
+            break;
+        case QCborStreamReader::UnsignedInteger:
+            *out = double(r.toUnsignedInteger());
+            break;
+        case QCborStreamReader::NegativeInteger:
+            *out = -double(quint64(r.toNegativeInteger()));
+            break;
+        default:
+            return false;
+        }
+        r.next();
+        return true;
+    }
+
+    void storeNumber(detail::Column &c, const FieldDef &def, double d, bool isDate)
+    {
+        if (!std::isfinite(d))
+            fail(QStringLiteral("número inválido"));
+        if (c.isText()) {
+            const QString s = isDate ? detail::dateToText(TDateTime(d)) : detail::floatToText(d);
+            storeConverted(c, def, Variant(s));
+            return;
+        }
+        const qint32 row = c.rowCount();
+        c.num.push_back(d);
+        if (c.type == FieldType::Float) {
+            if ((row & 63) == 0)
+                c.nullBits.push_back(0);
+        }
+    }
+
+    void storeConverted(detail::Column &c, const FieldDef &def, const Variant &v)
+    {
+        Variant converted;
+        try {
+            converted = detail::convertForField(v, c.type, c.size, def.name);
+        } catch (const DataSetError &e) {
+            fail(e.message());
+        }
+        const qint32 row = c.rowCount();
+        c.appendNull();
+        c.set(row, converted);
+    }
+
+    void readCell(detail::Column &c, const FieldDef &def)
+    {
+        check();
+        switch (r.type()) {
+        case QCborStreamReader::String:
+            if (c.isText()) {
+                readTextInto(c, def);
+            } else {
+                m_fieldName = def.name;
+                storeConverted(c, def, Variant(readText(QStringLiteral("valor"))));
+            }
+            return;
+        case QCborStreamReader::SimpleType:
+            if (!r.isNull() && !r.isUndefined()) {
+                m_fieldName = def.name;
+                fail(QStringLiteral("valor de tipo não suportado"));
+            }
+            r.next();
+            c.appendNull();
+            return;
+        case QCborStreamReader::Tag: {
+            m_fieldName = def.name;
+            if (r.toTag() != QCborTag(kCborTagDateTime))
+                fail(QStringLiteral("marca CBOR desconhecida"));
+            r.next();
+            check();
+            double d = 0;
+            if (!readNumber(&d))
+                fail(QStringLiteral("data corrompida"));
+            storeNumber(c, def, d, c.type != FieldType::Float);
+            return;
+        }
+        default: {
+            double d = 0;
+            if (!readNumber(&d)) {
+                m_fieldName = def.name;
+                fail(QStringLiteral("valor de tipo não suportado"));
+            }
+            storeNumber(c, def, d, false);
+            return;
+        }
+        }
+    }
+
+    void readTextInto(detail::Column &c, const FieldDef &def)
+    {
+        const qsizetype begin = c.text.size();
+        for (;;) {
+            qsizetype chunk = r.currentStringChunkSize();
+            if (chunk < 0)
+                chunk = 0;
+            char *at = c.text.reserveMore(chunk);
+            const auto res = r.readStringChunk(at, chunk);
+            if (res.status == QCborStreamReader::EndOfString)
+                break;
+            if (res.status == QCborStreamReader::Error) {
+                m_fieldName = def.name;
+                c.text.truncate(begin);
+                check();
+                fail(QStringLiteral("texto corrompido"));
+            }
+            c.text.commit(res.data);
+        }
+        qsizetype n = c.text.size() - begin;
+        if (n > qsizetype(UINT32_MAX) || c.text.size() > qsizetype(UINT32_MAX))
+            fail(QStringLiteral("texto grande demais"));
+        n = detail::utf8Cut(c.text.data() + begin, n, c.size);
+        c.text.truncate(begin + n);
+        c.start.push_back(quint32(begin));
+        c.len.push_back(quint32(n));
+    }
+
+    const QByteArray &m_bytes;
+    QCborStreamReader r;
+    qint32 m_row = -1;
+    QString m_fieldName;
+};
+
+} // namespace
+
+PacketError::PacketError(const QString &message)
+    : std::runtime_error(message.toStdString()), m_message(message)
+{}
+
+namespace detail {
+
+Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
+                     QList<PacketField> *packetFields)
+{
+    if (bytes.isEmpty())
+        throw PacketError(QStringLiteral("Pacote de dados vazio."));
+    Decoder decoder(bytes);
+    return decoder.readContent(declared, packetFields);
+}
+
+QByteArray encodeContent(const QList<FieldDef> &defs, const Content &content,
+                         const std::vector<qint32> &rows)
+{
+    QByteArray out;
+    out.reserve(qsizetype(rows.size()) * defs.size() * 8 + 256);
+    appendCborHead(out, 4, 4);
+    {
+        QList<PacketField> fields;
+        for (const FieldDef &d : defs)
+            fields.append(PacketField{d.name, d.type, d.effectiveSize()});
+        QCborStreamWriter w(&out);
+        writeFieldDefs(w, fields);
+        w.startArray(quint64(rows.size()));
+        for (qint32 row : rows) {
+            w.startArray(quint64(defs.size()));
+            for (size_t c = 0; c < content.cols.size(); ++c) {
+                const Column &col = content.cols[c];
+                if (col.isNull(row)) {
+                    w.append(nullptr);
+                } else if (col.type == FieldType::String) {
+                    const QByteArrayView s = col.utf8(row);
+                    w.appendTextString(s.data(), s.size());
+                } else if (col.type == FieldType::FixedString) {
+                    w.append(col.string(row));
+                } else if (col.type == FieldType::Float) {
+                    w.append(col.num[size_t(row)]);
+                } else {
+                    w.append(QCborTag(kCborTagDateTime));
+                    w.append(col.num[size_t(row)]);
+                }
+            }
+            w.endArray();
+        }
+        w.endArray();
+    }
+    return out;
+}
+
+} // namespace detail
+
+// --- PacketWriter ----------------------------------------------------------------------------
+
+struct PacketWriter::Private
+{
+    QList<PacketField> fields;
+    QByteArray rows;
+    int rowCount = 0;
+};
+
+PacketWriter::PacketWriter() : d(std::make_unique<Private>()) {}
+
+PacketWriter::PacketWriter(const QList<PacketField> &fields) : PacketWriter()
+{
+    for (const PacketField &f : fields)
+        addField(f.name, f.type, f.size);
+}
+
+PacketWriter::~PacketWriter() = default;
+
+void PacketWriter::addField(const QString &name, FieldType type, int size)
+{
+    if (d->rowCount > 0)
+        throw PacketError(QStringLiteral("Campo '%1' declarado depois das linhas.").arg(name));
+    if (name.isEmpty())
+        throw PacketError(QStringLiteral("Campo sem nome."));
+    if (size < 0 || size > kMaxFieldSize)
+        throw PacketError(QStringLiteral("Tamanho %1 inválido no campo '%2'.").arg(size).arg(name));
+    for (const PacketField &f : d->fields)
+        if (f.name.compare(name, Qt::CaseInsensitive) == 0)
+            throw PacketError(QStringLiteral("Campo '%1' repetido.").arg(name));
+    d->fields.append(PacketField{name, type, size});
+}
+
+const QList<PacketField> &PacketWriter::fields() const
+{
+    return d->fields;
+}
+
+void PacketWriter::addRow(const QVariantList &values)
+{
+    if (values.size() != d->fields.size())
+        throw PacketError(QStringLiteral("Linha com %1 valores para %2 campos.")
+                              .arg(values.size())
+                              .arg(d->fields.size()));
+    // Convert everything first so a bad value leaves the writer as it was.
+    QVariantList converted;
+    converted.reserve(values.size());
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const PacketField &f = d->fields[i];
+        const int size = f.size > 0 ? f.size : kDefaultStringSize;
+        try {
+            converted.append(detail::convertForField(values[i], f.type, size, f.name));
+        } catch (const DataSetError &e) {
+            throw PacketError(e.message());
+        }
+    }
+    QCborStreamWriter w(&d->rows);
+    w.startArray(quint64(converted.size()));
+    for (qsizetype i = 0; i < converted.size(); ++i)
+        writeCell(w, d->fields[i].type, converted[i]);
+    w.endArray();
+    ++d->rowCount;
+}
+
+int PacketWriter::rowCount() const
+{
+    return d->rowCount;
+}
+
+DataPacket PacketWriter::finish()
+{
+    QByteArray out;
+    out.reserve(d->rows.size() + 64 * d->fields.size() + 32);
+    appendCborHead(out, 4, 4);
+    {
+        QCborStreamWriter w(&out);
+        writeFieldDefs(w, d->fields);
+    }
+    appendCborHead(out, 4, quint64(d->rowCount));
+    out.append(d->rows);
+    d = std::make_unique<Private>();
+    return DataPacket{out};
+}
+
+// --- PacketReader ----------------------------------------------------------------------------
+
+PacketReader::PacketReader(const DataPacket &packet) : PacketReader(packet.bytes) {}
+
+PacketReader::PacketReader(const QByteArray &bytes)
+{
+    QList<PacketField> fields;
+    const detail::Content content = detail::decodePacket(bytes, {}, &fields);
+    m_fields = fields;
+    m_rows.reserve(content.rows);
+    for (qint32 row = 0; row < content.rows; ++row) {
+        QVariantList values;
+        values.reserve(qsizetype(content.cols.size()));
+        for (const detail::Column &c : content.cols)
+            values.append(c.value(row));
+        m_rows.append(values);
+    }
+}
+
+int PacketReader::fieldIndex(const QString &name) const
+{
+    for (qsizetype i = 0; i < m_fields.size(); ++i)
+        if (m_fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+DataPacket buildPacket(const QList<PacketField> &fields, const QList<QVariantList> &rows)
+{
+    PacketWriter w(fields);
+    for (const QVariantList &row : rows)
+        w.addRow(row);
+    return w.finish();
+}
+
+} // namespace fis

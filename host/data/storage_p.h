@@ -1,0 +1,145 @@
+#pragma once
+// Internal: the columnar row storage behind ClientDataSet and the packet codec.
+//
+// Every field has one Column. Text is kept as UTF-8 in a per-column arena (start + length per
+// row; an empty text is null, as in the fields themselves); floats and dates as doubles in flat
+// arrays. Floats carry a null bitmap; a date is null when it is 0. Rows are addressed by their
+// physical number; deleted rows stay in place (tombstones) so bookmarks never get reused.
+#include "data/dataset.h"
+#include "data/packet.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+namespace fis::detail {
+
+// Growable byte buffer that does not zero what it reserves (plain realloc).
+class Arena
+{
+public:
+    Arena() = default;
+    Arena(const Arena &) = delete;
+    Arena &operator=(const Arena &) = delete;
+    Arena(Arena &&other) noexcept { swap(other); }
+    Arena &operator=(Arena &&other) noexcept
+    {
+        Arena tmp(std::move(other));
+        swap(tmp);
+        return *this;
+    }
+    ~Arena() { std::free(m_data); }
+
+    void swap(Arena &other) noexcept
+    {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_cap, other.m_cap);
+    }
+    qsizetype size() const { return m_size; }
+    const char *data() const { return m_data; }
+    // Room for n more bytes at end(); returns end().
+    char *reserveMore(qsizetype n);
+    char *end() { return m_data + m_size; }
+    void commit(qsizetype n) { m_size += n; }
+    void truncate(qsizetype size) { m_size = size; }
+    void append(const char *bytes, qsizetype n);
+    void shrinkToFit();
+    qsizetype capacity() const { return m_cap; }
+
+private:
+    char *m_data = nullptr;
+    qsizetype m_size = 0;
+    qsizetype m_cap = 0;
+};
+
+struct Column
+{
+    FieldType type = FieldType::String;
+    int size = kDefaultStringSize; // text: maximum characters
+
+    Arena text;
+    std::vector<quint32> start;
+    std::vector<quint32> len;
+    std::vector<double> num;
+    std::vector<quint64> nullBits; // floats only: bit set = null
+
+    Column() = default;
+    Column(FieldType t, int s) : type(t), size(s) {}
+
+    bool isText() const { return type == FieldType::String || type == FieldType::FixedString; }
+    qint32 rowCount() const { return qint32(isText() ? start.size() : num.size()); }
+    void reserve(qsizetype rows);
+    void appendNull();
+
+    bool isNull(qint32 row) const
+    {
+        if (isText())
+            return len[size_t(row)] == 0;
+        if (type == FieldType::DateTime)
+            return num[size_t(row)] == 0.0;
+        return (nullBits[size_t(row) >> 6] >> (row & 63)) & 1u;
+    }
+    QByteArrayView utf8(qint32 row) const
+    {
+        return QByteArrayView(text.data() + start[size_t(row)], qsizetype(len[size_t(row)]));
+    }
+    double number(qint32 row) const { return isNull(row) ? 0.0 : num[size_t(row)]; }
+    QString string(qint32 row) const; // padded for fixed fields; "" for null
+    Variant value(qint32 row) const;  // null Variant, QString, double or TDateTime
+
+    // Stores an already converted value (see convertForField): null, QString, double, TDateTime.
+    void set(qint32 row, const Variant &value);
+    void setNullFlag(qint32 row, bool null)
+    {
+        quint64 &word = nullBits[size_t(row) >> 6];
+        const quint64 bit = quint64(1) << (row & 63);
+        word = null ? (word | bit) : (word & ~bit);
+    }
+    void setUtf8(qint32 row, const char *bytes, qsizetype n);
+};
+
+struct Content
+{
+    std::vector<Column> cols;
+    qint32 rows = 0;             // physical rows, dead ones included
+    std::vector<quint8> alive;   // 0 = deleted or an unposted insert
+    std::vector<qint32> natural; // live rows in load/insert order
+
+    // Appends an all-null physical row (not alive, not in natural); returns its number.
+    qint32 appendRow();
+};
+
+// Builds empty columns for the given fields.
+Content emptyContent(const QList<FieldDef> &defs);
+
+// Decodes a packet completely. Columns follow `declared` (packet fields bound by name, missing
+// ones null, extra ones ignored). When `declared` is empty the packet's own fields are used and
+// returned in *packetFields. Throws PacketError.
+Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
+                     QList<PacketField> *packetFields);
+
+// Encodes the given rows of a content with the given field definitions.
+QByteArray encodeContent(const QList<FieldDef> &defs, const Content &content,
+                         const std::vector<qint32> &rows);
+
+// Cuts a UTF-8 text to at most maxChars code points; returns the byte length kept.
+qsizetype utf8Cut(const char *bytes, qsizetype n, int maxChars);
+
+// Converts any Variant to the kind a field of this type stores (null, QString cut/padded,
+// double, TDateTime, 0 dates become null). Throws DataSetError with `fieldName` on mismatch.
+Variant convertForField(const Variant &value, FieldType type, int size, const QString &fieldName);
+
+// Number and date texts as this system writes and reads them (Brazilian locale).
+QString floatToText(double value);
+QString dateToText(TDateTime value);
+bool textToFloat(const QString &text, double *out);
+bool textToDate(const QString &text, TDateTime *out);
+
+} // namespace fis::detail
