@@ -1,0 +1,330 @@
+#include "database.h"
+
+#include <QAtomicInteger>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QUrl>
+
+#include <sqlite3.h>
+
+#include <stdexcept>
+
+namespace fis {
+
+namespace {
+
+// NVL(a, b): a when it is not null, else b.
+void sqliteNvl(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (argc != 2) {
+        sqlite3_result_error(ctx, "NVL espera dois argumentos", -1);
+        return;
+    }
+    sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) != SQLITE_NULL ? argv[0] : argv[1]);
+}
+
+bool registerSqliteNvl(QSqlDatabase &db, QString *error)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        *error = QStringLiteral("Conexão SQLite sem acesso ao manipulador nativo.");
+        return false;
+    }
+    sqlite3 *native = *static_cast<sqlite3 *const *>(handle.data());
+    if (!native || sqlite3_create_function(native, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                           nullptr, &sqliteNvl, nullptr, nullptr) != SQLITE_OK) {
+        *error = QStringLiteral("Não foi possível registrar a função NVL no SQLite.");
+        return false;
+    }
+    return true;
+}
+
+bool exec(QSqlDatabase &db, const QString &sql, QString *error)
+{
+    QSqlQuery q(db);
+    if (!q.exec(sql)) {
+        *error = QStringLiteral("%1\n(%2)").arg(q.lastError().text(), sql.simplified().left(200));
+        return false;
+    }
+    return true;
+}
+
+// The schema. %ID% is the database's auto-numbered key.
+const char *const kSchema[] = {
+    // Host tables the screens read directly.
+    "CREATE TABLE IF NOT EXISTS EMPRESA ("
+    " CDEMPRESA VARCHAR(2) NOT NULL PRIMARY KEY, NMRAZSOCEMPR VARCHAR(80) NOT NULL,"
+    " VRPEMULEMPR DOUBLE PRECISION, VRPEMOREMPR DOUBLE PRECISION, CDCENTCUST VARCHAR(4),"
+    " NRINSJUREMPR VARCHAR(20))",
+    "CREATE TABLE IF NOT EXISTS FILIAL ("
+    " CDFILIAL VARCHAR(4) NOT NULL PRIMARY KEY, NMFILIAL VARCHAR(30) NOT NULL,"
+    " CDEMPRESA VARCHAR(2) REFERENCES EMPRESA(CDEMPRESA), NRINSJURFILI VARCHAR(20))",
+    "CREATE TABLE IF NOT EXISTS INSCRESTAD ("
+    " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA(CDEMPRESA),"
+    " CDINSCESTA VARCHAR(16) NOT NULL, SGESTADO VARCHAR(2),"
+    " PRIMARY KEY (CDEMPRESA, CDINSCESTA))",
+    "CREATE TABLE IF NOT EXISTS INSCRMUNICIP ("
+    " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA(CDEMPRESA),"
+    " CDINSCMUNI VARCHAR(16) NOT NULL, PRIMARY KEY (CDEMPRESA, CDINSCMUNI))",
+    "CREATE TABLE IF NOT EXISTS SERIENF ("
+    " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA(CDEMPRESA),"
+    " CDINSCESTA VARCHAR(16) NOT NULL DEFAULT '', CDINSCMUNI VARCHAR(16) NOT NULL DEFAULT '',"
+    " CDSERIE VARCHAR(5) NOT NULL, DSSERIE VARCHAR(20),"
+    " PRIMARY KEY (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE))",
+    "CREATE TABLE IF NOT EXISTS SERIEENTR ("
+    " CDSERIEENTR VARCHAR(5) NOT NULL PRIMARY KEY, DSSERIEENTR VARCHAR(20))",
+    "CREATE TABLE IF NOT EXISTS FORNECEDOR ("
+    " CDFORNECED VARCHAR(21) NOT NULL PRIMARY KEY, NMRAZSOCFORN VARCHAR(40) NOT NULL,"
+    " NRINSJURFORN VARCHAR(20), IDTPIJURFORN VARCHAR(1), NMFANTFORN VARCHAR(40))",
+    // Business tables.
+    "CREATE TABLE IF NOT EXISTS CLIENTE ("
+    " CDCLIENTE VARCHAR(21) NOT NULL PRIMARY KEY, NMRAZSOCCLIE VARCHAR(50) NOT NULL,"
+    " NRINSJURCLIE VARCHAR(20), IDTPIJURCLIE VARCHAR(1))",
+    "CREATE TABLE IF NOT EXISTS IMPOSTONFE ("
+    " CDIMPOSTONFE VARCHAR(2) NOT NULL PRIMARY KEY, SGIMPOSTONFE VARCHAR(10) NOT NULL,"
+    " IDORGARRECADNFE VARCHAR(1))",
+    "CREATE TABLE IF NOT EXISTS RECEPADRAO ("
+    " CDIMPOSTO VARCHAR(2) NOT NULL REFERENCES IMPOSTONFE(CDIMPOSTONFE),"
+    " CDRECEPADRAO VARCHAR(4) NOT NULL, CDVARIACAO VARCHAR(2) NOT NULL DEFAULT '00',"
+    " DSRECEPADRAO VARCHAR(1000), PRIMARY KEY (CDIMPOSTO, CDRECEPADRAO, CDVARIACAO))",
+    "CREATE TABLE IF NOT EXISTS BENEFIMPOSTO ("
+    " CDIMPOSTO VARCHAR(2) NOT NULL REFERENCES IMPOSTONFE(CDIMPOSTONFE),"
+    " CDFORNECED VARCHAR(21) NOT NULL REFERENCES FORNECEDOR(CDFORNECED),"
+    " CDTPCTPAGAR VARCHAR(6) NOT NULL, CDCLASSFINA VARCHAR(6),"
+    " PRIMARY KEY (CDIMPOSTO, CDFORNECED, CDTPCTPAGAR))",
+    "CREATE TABLE IF NOT EXISTS PARAMFISCAL ("
+    " NRPARAM INTEGER NOT NULL PRIMARY KEY CHECK (NRPARAM = 1),"
+    " IDGERCONPAGGUIA VARCHAR(1) NOT NULL DEFAULT 'N')",
+    "CREATE TABLE IF NOT EXISTS PARAMFILIAL ("
+    " CDFILIAL VARCHAR(4) NOT NULL PRIMARY KEY REFERENCES FILIAL(CDFILIAL),"
+    " NRTAMNUMNFUT INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS NOTAFISCAL ("
+    " CDFILIAL VARCHAR(4) NOT NULL, NRLANCTONF VARCHAR(10) NOT NULL,"
+    " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA(CDEMPRESA),"
+    " IDENTRSAIDOP VARCHAR(1) NOT NULL CHECK (IDENTRSAIDOP IN ('E', 'S')),"
+    " CDFILIRECE VARCHAR(4), CDFILIEMIT VARCHAR(4), DTEMISSAO DATE NOT NULL, DTENTRSAID DATE,"
+    " CDCLIENTE VARCHAR(21), CDFORNECED VARCHAR(21), NRINSJURNF VARCHAR(20),"
+    " NRNOTAFISC VARCHAR(20) NOT NULL, CDSERIE VARCHAR(5), CDINSCESTA VARCHAR(16),"
+    " CDINSCMUNI VARCHAR(16), VRNOTAFISC DOUBLE PRECISION NOT NULL DEFAULT 0,"
+    " CDIMPOSTO VARCHAR(2) NOT NULL, VRTOTIMPONF DOUBLE PRECISION NOT NULL DEFAULT 0,"
+    " DTVENCGUIA DATE, CDRECEGUIA VARCHAR(5),"
+    " VRMULTAGUIA DOUBLE PRECISION NOT NULL DEFAULT 0,"
+    " VROUTRENTGUIA DOUBLE PRECISION NOT NULL DEFAULT 0,"
+    " PRIMARY KEY (CDFILIAL, NRLANCTONF))",
+    "CREATE INDEX IF NOT EXISTS IX_NOTAFISCAL_EMISSAO"
+    " ON NOTAFISCAL (CDEMPRESA, IDENTRSAIDOP, DTEMISSAO)",
+    "CREATE INDEX IF NOT EXISTS IX_NOTAFISCAL_ENTRADA"
+    " ON NOTAFISCAL (CDEMPRESA, IDENTRSAIDOP, DTENTRSAID)",
+    "CREATE TABLE IF NOT EXISTS CONTAPAGAR ("
+    " NRCONTAPAGAR %ID%, CDEMPRESA VARCHAR(2) NOT NULL,"
+    " CDFORNECED VARCHAR(21) NOT NULL, CDFORNNOTA VARCHAR(21), CDTPCTPAGAR VARCHAR(6) NOT NULL,"
+    " CDCLASSFINA VARCHAR(6), CDIMPOSTO VARCHAR(2) NOT NULL, CDRECEGUIA VARCHAR(5),"
+    " VRCONTAPAGAR DOUBLE PRECISION NOT NULL, DTVENCIMENTO DATE NOT NULL,"
+    " DTINCLUSAO TIMESTAMP NOT NULL, NMOPERADOR VARCHAR(60))",
+    "CREATE TABLE IF NOT EXISTS GUIAPREV ("
+    " NRGUIA %ID%, CDFILIAL VARCHAR(4) NOT NULL, NRLANCTONF VARCHAR(10) NOT NULL,"
+    " CDEMPRESA VARCHAR(2) NOT NULL, DTEMISSAOGUIA TIMESTAMP NOT NULL, NMOPERADOR VARCHAR(60),"
+    " NRCONTAPAGAR BIGINT REFERENCES CONTAPAGAR(NRCONTAPAGAR),"
+    " CONSTRAINT UQ_GUIAPREV_NOTA UNIQUE (CDFILIAL, NRLANCTONF),"
+    " FOREIGN KEY (CDFILIAL, NRLANCTONF) REFERENCES NOTAFISCAL(CDFILIAL, NRLANCTONF))",
+    "CREATE TABLE IF NOT EXISTS CONTAPREVISTA ("
+    " NRCONTAPREV %ID%, CDFILIAL VARCHAR(4) NOT NULL, NRLANCTONF VARCHAR(10) NOT NULL,"
+    " VRCONTAPREV DOUBLE PRECISION NOT NULL, DTVENCIMENTO DATE)",
+    "CREATE INDEX IF NOT EXISTS IX_CONTAPREVISTA_NOTA ON CONTAPREVISTA (CDFILIAL, NRLANCTONF)",
+    "CREATE TABLE IF NOT EXISTS CONTACONTABIL ("
+    " CDCONTACONTABIL VARCHAR(20) NOT NULL PRIMARY KEY, DSCONTACONTABIL VARCHAR(60))",
+    "CREATE TABLE IF NOT EXISTS CONTAIMPOSTO ("
+    " CDEMPRESA VARCHAR(2) NOT NULL, CDIMPOSTO VARCHAR(2) NOT NULL,"
+    " CDCONTADEB VARCHAR(20), CDCONTACRED VARCHAR(20), PRIMARY KEY (CDEMPRESA, CDIMPOSTO))",
+    "CREATE TABLE IF NOT EXISTS LANCCONTABIL ("
+    " NRLANCCONTABIL %ID%,"
+    " NRCONTAPAGAR BIGINT NOT NULL REFERENCES CONTAPAGAR(NRCONTAPAGAR),"
+    " CDCONTACONTABIL VARCHAR(20) NOT NULL REFERENCES CONTACONTABIL(CDCONTACONTABIL),"
+    " IDDEBCRED VARCHAR(1) NOT NULL CHECK (IDDEBCRED IN ('D', 'C')),"
+    " VRLANCAMENTO DOUBLE PRECISION NOT NULL, DSHISTORICO VARCHAR(200), DTLANCAMENTO DATE)",
+    "CREATE INDEX IF NOT EXISTS IX_LANCCONTABIL_CONTA ON LANCCONTABIL (NRCONTAPAGAR)",
+    "CREATE TABLE IF NOT EXISTS MAPAAPUR ("
+    " NRSEQUMAPAPU BIGINT NOT NULL PRIMARY KEY, CDEMPRESA VARCHAR(2) NOT NULL,"
+    " CDIMPOSTO VARCHAR(2) NOT NULL, CDINSCESTA VARCHAR(16) NOT NULL,"
+    " NMMAPAAPUR VARCHAR(30), DTINIPERIODO DATE NOT NULL, DTFIMPERIODO DATE NOT NULL,"
+    " VRTTCTBLCRE DOUBLE PRECISION NOT NULL DEFAULT 0,"
+    " IDSTATUS VARCHAR(1) NOT NULL DEFAULT 'N', DTEMISSAOGUIA TIMESTAMP)",
+    "CREATE INDEX IF NOT EXISTS IX_MAPAAPUR_EMPRESA"
+    " ON MAPAAPUR (CDEMPRESA, CDIMPOSTO, CDINSCESTA, DTINIPERIODO)",
+    "CREATE TABLE IF NOT EXISTS AUDITORIA ("
+    " NRAUDITORIA %ID%, DTHORA TIMESTAMP NOT NULL, NMOPERADOR VARCHAR(60),"
+    " DSOPERACAO VARCHAR(30) NOT NULL, DSCHAVE VARCHAR(200), DSDETALHE VARCHAR(2000))",
+};
+
+QAtomicInteger<quint64> g_connectionSerial = 0;
+
+} // namespace
+
+bool DbConfig::parse(const QString &url, DbConfig *out, QString *error)
+{
+    DbConfig c;
+    if (url.startsWith(QLatin1String("postgresql://")) ||
+        url.startsWith(QLatin1String("postgres://"))) {
+        const QUrl u(url, QUrl::StrictMode);
+        if (!u.isValid() || u.host().isEmpty() || u.path().size() < 2) {
+            *error = QStringLiteral("Endereço PostgreSQL inválido: %1 (esperado "
+                                    "postgresql://usuario@host:porta/banco).")
+                         .arg(url);
+            return false;
+        }
+        c.kind = DbKind::Postgres;
+        c.host = u.host();
+        c.port = u.port(5432);
+        c.user = u.userName();
+        c.password = u.password();
+        c.name = u.path().mid(1);
+    } else {
+        if (url.isEmpty()) {
+            *error = QStringLiteral("Banco de dados não informado.");
+            return false;
+        }
+        c.kind = DbKind::Sqlite;
+        c.path = url.startsWith(QLatin1String("sqlite://")) ? url.mid(9) : url;
+    }
+    *out = c;
+    return true;
+}
+
+QString DbConfig::describe() const
+{
+    if (kind == DbKind::Sqlite)
+        return QStringLiteral("SQLite %1").arg(path);
+    return QStringLiteral("PostgreSQL %1@%2:%3/%4").arg(user, host).arg(port).arg(name);
+}
+
+QSqlDatabase openConnection(const DbConfig &config, const QString &connectionName, QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(
+        config.kind == DbKind::Sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL"),
+        connectionName);
+    if (config.kind == DbKind::Sqlite) {
+        db.setDatabaseName(config.path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    } else {
+        db.setHostName(config.host);
+        db.setPort(config.port);
+        db.setUserName(config.user);
+        db.setPassword(config.password);
+        db.setDatabaseName(config.name);
+    }
+    if (!db.open()) {
+        *error = QStringLiteral("Não foi possível abrir o banco %1: %2")
+                     .arg(config.describe(), db.lastError().text());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName);
+        return QSqlDatabase();
+    }
+    if (config.kind == DbKind::Sqlite) {
+        if (!exec(db, QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
+            !exec(db, QStringLiteral("PRAGMA synchronous=NORMAL"), error) ||
+            !exec(db, QStringLiteral("PRAGMA foreign_keys=ON"), error) ||
+            !registerSqliteNvl(db, error)) {
+            db.close();
+            return QSqlDatabase();
+        }
+    }
+    return db;
+}
+
+bool applySchema(QSqlDatabase &db, DbKind kind, QString *error)
+{
+    const QString id = kind == DbKind::Sqlite
+                           ? QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT")
+                           : QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY");
+    if (kind == DbKind::Postgres) {
+        // Serialise concurrent first starts on the same database.
+        if (!exec(db, QStringLiteral("SELECT pg_advisory_lock(2900)"), error))
+            return false;
+        if (!exec(db,
+                  QStringLiteral("CREATE OR REPLACE FUNCTION NVL(anycompatible, anycompatible) "
+                                 "RETURNS anycompatible AS 'SELECT COALESCE($1, $2)' "
+                                 "LANGUAGE sql IMMUTABLE"),
+                  error)) {
+            exec(db, QStringLiteral("SELECT pg_advisory_unlock(2900)"), error);
+            return false;
+        }
+    }
+    bool ok = true;
+    for (const char *statement : kSchema) {
+        QString sql = QString::fromLatin1(statement);
+        sql.replace(QLatin1String("%ID%"), id);
+        if (!exec(db, sql, error)) {
+            ok = false;
+            break;
+        }
+    }
+    if (ok) {
+        ok = exec(db,
+                  QStringLiteral("INSERT INTO PARAMFISCAL (NRPARAM, IDGERCONPAGGUIA) SELECT 1, 'S' "
+                                 "WHERE NOT EXISTS (SELECT 1 FROM PARAMFISCAL)"),
+                  error);
+    }
+    if (kind == DbKind::Postgres) {
+        QString ignored;
+        exec(db, QStringLiteral("SELECT pg_advisory_unlock(2900)"), &ignored);
+    }
+    return ok;
+}
+
+namespace {
+thread_local QString t_connectionName;
+}
+
+QSqlDatabase threadConnection(const DbConfig &config)
+{
+    QString &name = t_connectionName;
+    if (!name.isEmpty()) {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (db.isOpen())
+            return db;
+        QSqlDatabase::removeDatabase(name);
+    }
+    name = QStringLiteral("fis-appserver-%1").arg(++g_connectionSerial);
+    QString error;
+    QSqlDatabase db = openConnection(config, name, &error);
+    if (!db.isOpen()) {
+        name.clear();
+        throw std::runtime_error(error.toStdString());
+    }
+    return db;
+}
+
+void closeThreadConnection()
+{
+    if (t_connectionName.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(t_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(t_connectionName);
+    t_connectionName.clear();
+}
+
+bool beginWrite(QSqlDatabase &db, DbKind kind)
+{
+    QSqlQuery q(db);
+    return q.exec(kind == DbKind::Sqlite ? QStringLiteral("BEGIN IMMEDIATE")
+                                         : QStringLiteral("BEGIN"));
+}
+
+bool commit(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    return q.exec(QStringLiteral("COMMIT"));
+}
+
+void rollback(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("ROLLBACK"));
+}
+
+} // namespace fis
