@@ -471,12 +471,12 @@ QByteArray encodeContent(const QList<FieldDef> &defs, const Content &content,
 {
     QByteArray out;
     out.reserve(qsizetype(rows.size()) * defs.size() * 8 + 256);
-    appendCborHead(out, 4, 4);
     {
         QList<PacketField> fields;
         for (const FieldDef &d : defs)
             fields.append(PacketField{d.name, d.type, d.effectiveSize()});
         QCborStreamWriter w(&out);
+        w.startArray(4);
         writeFieldDefs(w, fields);
         w.startArray(quint64(rows.size()));
         for (qint32 row : rows) {
@@ -499,6 +499,7 @@ QByteArray encodeContent(const QList<FieldDef> &defs, const Content &content,
             }
             w.endArray();
         }
+        w.endArray();
         w.endArray();
     }
     return out;
@@ -562,11 +563,16 @@ void PacketWriter::addRow(const QVariantList &values)
             throw PacketError(e.message());
         }
     }
-    QCborStreamWriter w(&d->rows);
-    w.startArray(quint64(converted.size()));
-    for (qsizetype i = 0; i < converted.size(); ++i)
-        writeCell(w, d->fields[i].type, converted[i]);
-    w.endArray();
+    // (A stream writer on a QByteArray writes from its start: encode apart, then append.)
+    QByteArray encoded;
+    {
+        QCborStreamWriter w(&encoded);
+        w.startArray(quint64(converted.size()));
+        for (qsizetype i = 0; i < converted.size(); ++i)
+            writeCell(w, d->fields[i].type, converted[i]);
+        w.endArray();
+    }
+    d->rows.append(encoded);
     ++d->rowCount;
 }
 
@@ -581,8 +587,10 @@ DataPacket PacketWriter::finish()
     out.reserve(d->rows.size() + 64 * d->fields.size() + 32);
     appendCborHead(out, 4, 4);
     {
-        QCborStreamWriter w(&out);
+        QByteArray defs;
+        QCborStreamWriter w(&defs);
         writeFieldDefs(w, d->fields);
+        out.append(defs);
     }
     appendCborHead(out, 4, quint64(d->rowCount));
     out.append(d->rows);

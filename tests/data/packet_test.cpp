@@ -1,0 +1,163 @@
+#include "data/dataset.h"
+#include "data/packet.h"
+
+#include <QCborStreamWriter>
+#include <gtest/gtest.h>
+
+using namespace fis;
+
+namespace {
+
+const QList<PacketField> kAllTypes{{"NAME", FieldType::String, 5},
+                                   {"FLAG", FieldType::FixedString, 3},
+                                   {"VALUE", FieldType::Float, 0},
+                                   {"DUE", FieldType::DateTime, 0}};
+
+DataPacket allTypesPacket()
+{
+    const Variant noon = makeDate(TDateTime(46000.5));
+    return buildPacket(kAllTypes, {{"Ação!", "S", 1234.56, noon},
+                                   {Variant(), Variant(), Variant(), makeDate(TDateTime())},
+                                   {"abcdefgh", "XYZW", -0.25, Variant()}});
+}
+
+std::unique_ptr<ClientDataSet> declaredSet()
+{
+    auto set = std::make_unique<ClientDataSet>("cdsTypes");
+    set->addField(FieldDef::string("NAME", 4));
+    set->addField(FieldDef::fixed("FLAG", 3));
+    set->addField(FieldDef::floating("VALUE"));
+    set->addField(FieldDef::dateTime("DUE"));
+    set->addField(FieldDef::string("MISSING", 10));
+    return set;
+}
+
+} // namespace
+
+TEST(Packets, RoundTripEveryTypeWithNullsAndCutTexts)
+{
+    // The writer cuts to the packet's sizes and pads fixed text.
+    PacketReader reader(allTypesPacket());
+    ASSERT_EQ(reader.fields(), kAllTypes);
+    ASSERT_EQ(reader.rowCount(), 3);
+    EXPECT_EQ(reader.row(0).at(0), Variant("Ação!"));
+    EXPECT_EQ(reader.row(0).at(1), Variant("S  "));
+    EXPECT_EQ(reader.row(0).at(3), makeDate(TDateTime(46000.5)));
+    EXPECT_EQ(reader.row(2).at(0), Variant("abcde"));
+    for (const Variant &v : reader.row(1))
+        EXPECT_TRUE(v.isNull()); // the null date travels as null
+    EXPECT_TRUE(reader.row(2).at(3).isNull());
+
+    // Loaded into declared fields: bound by name, cut to the declared size, missing reads empty.
+    auto set = declaredSet();
+    set->setData(allTypesPacket());
+    ASSERT_EQ(set->recordCount(), 3);
+    EXPECT_EQ(set->fieldByName("NAME")->asString(), QStringLiteral("Ação"));
+    EXPECT_EQ(set->fieldByName("MISSING")->asString(), QString());
+    EXPECT_DOUBLE_EQ(set->fieldByName("VALUE")->asFloat(), 1234.56);
+    EXPECT_EQ(set->fieldByName("DUE")->asDateTime(), TDateTime(46000.5));
+    set->next();
+    EXPECT_TRUE(set->fieldByName("VALUE")->isNull());
+    EXPECT_EQ(set->fieldByName("DUE")->asDateTime().value, 0.0);
+
+    // data() -> packet -> a generic set (no declared fields) takes the definitions over.
+    ClientDataSet generic("cdsGeneric");
+    generic.setData(set->data());
+    ASSERT_EQ(generic.fieldCount(), 5);
+    EXPECT_TRUE(generic.fieldsFromPacket());
+    EXPECT_EQ(generic.fieldByName("NAME")->size(), 4);
+    EXPECT_EQ(generic.fieldByName("FLAG")->dataType(), FieldType::FixedString);
+    generic.last();
+    EXPECT_EQ(generic.fieldByName("NAME")->asString(), QStringLiteral("abcd"));
+    EXPECT_EQ(generic.fieldByName("FLAG")->asString(), QStringLiteral("XYZ"));
+    EXPECT_DOUBLE_EQ(generic.fieldByName("VALUE")->asFloat(), -0.25);
+    EXPECT_EQ(generic.data(), set->data());
+
+    // A packet whose types differ from the declaration is converted where it makes sense.
+    ClientDataSet typed("cdsTyped");
+    typed.addField(FieldDef::string("VALUE", 10));
+    typed.addField(FieldDef::string("DUE", 20));
+    typed.setData(allTypesPacket());
+    EXPECT_EQ(typed.fieldByName("VALUE")->asString(), QStringLiteral("1234,56"));
+    EXPECT_EQ(typed.fieldByName("DUE")->asString(), QStringLiteral("09/12/2025 12:00:00"));
+}
+
+TEST(Packets, CorruptOrTruncatedPacketsLeaveTheSetIntact)
+{
+    auto set = declaredSet();
+    set->setData(allTypesPacket());
+    set->setRecNo(2);
+    int opens = 0;
+    set->beforeOpen = [&](ClientDataSet &) { ++opens; };
+
+    const QByteArray good = allTypesPacket().bytes;
+    QList<QByteArray> bad;
+    for (qsizetype n = 1; n < good.size(); n += 3)
+        bad << good.left(n);               // truncated anywhere
+    bad << good + QByteArray(1, '\0');     // trailing garbage
+    bad << QByteArray("\xa1\x61x\x01", 4); // a map, not a packet
+    bad << QByteArray("\x84\x63"
+                      "abc",
+                      5); // wrong header
+    QByteArray wrongType = good;
+    wrongType.replace("float", "flo@t");
+    bad << wrongType;
+    {
+        // A row with too few values.
+        QByteArray b;
+        QCborStreamWriter w(&b);
+        w.startArray(4);
+        w.append(QLatin1StringView("fis-packet"));
+        w.append(1);
+        w.startArray(1);
+        w.startArray(3);
+        w.append(QLatin1StringView("A"));
+        w.append(QLatin1StringView("float"));
+        w.append(0);
+        w.endArray();
+        w.endArray();
+        w.startArray(1);
+        w.startArray(0);
+        w.endArray();
+        w.endArray();
+        w.endArray();
+        bad << b;
+    }
+
+    for (const QByteArray &bytes : bad) {
+        EXPECT_THROW(set->setData(DataPacket{bytes}), PacketError) << bytes.toHex().toStdString();
+        EXPECT_THROW(PacketReader{bytes}, PacketError);
+    }
+    EXPECT_EQ(opens, 0);
+    EXPECT_EQ(set->recordCount(), 3);
+    EXPECT_EQ(set->recNo(), 2);
+    set->first();
+    EXPECT_EQ(set->fieldByName("NAME")->asString(), QStringLiteral("Ação"));
+
+    // Values that do not fit their column are refused too.
+    EXPECT_THROW(buildPacket(kAllTypes, {{"a", "b", "not a number", Variant()}}), PacketError);
+    EXPECT_THROW(buildPacket(kAllTypes, {{"a", "b"}}), PacketError);
+    PacketWriter w;
+    w.addField("A", FieldType::String);
+    EXPECT_THROW(w.addField("a", FieldType::Float), PacketError);
+}
+
+TEST(Packets, LoadReplacesContentAndRunsOpenEventsInOrder)
+{
+    auto set = declaredSet();
+    QStringList events;
+    set->beforeClose = [&](ClientDataSet &) { events << "beforeClose"; };
+    set->beforeOpen = [&](ClientDataSet &s) {
+        events << QStringLiteral("beforeOpen:%1").arg(s.recordCount());
+    };
+    set->afterOpen = [&](ClientDataSet &s) {
+        events << QStringLiteral("afterOpen:%1").arg(s.recordCount());
+    };
+    set->setData(allTypesPacket());
+    set->setData(buildPacket(kAllTypes, {{"z", "z", 1.0, Variant()}}));
+    EXPECT_EQ(events, (QStringList{"beforeOpen:0", "afterOpen:3", "beforeClose", "beforeOpen:3",
+                                   "afterOpen:1"}));
+    EXPECT_EQ(set->fieldByName("NAME")->asString(), QStringLiteral("z"));
+    set->setData(DataPacket{}); // a null packet closes
+    EXPECT_FALSE(set->active());
+}
