@@ -513,6 +513,7 @@ struct PacketWriter::Private
 {
     QList<PacketField> fields;
     QByteArray rows;
+    std::unique_ptr<QCborStreamWriter> writer; // appends to `rows`, created with the first row
     int rowCount = 0;
 };
 
@@ -545,6 +546,25 @@ const QList<PacketField> &PacketWriter::fields() const
     return d->fields;
 }
 
+namespace {
+
+// The common cases (a QString within its size, a double) skip the general conversion.
+bool fitsAsIs(const Variant &v, const PacketField &f)
+{
+    const QMetaType t = v.metaType();
+    if (f.type == FieldType::String && t == QMetaType::fromType<QString>()) {
+        const qsizetype n = static_cast<const QString *>(v.constData())->size();
+        return n > 0 && n <= (f.size > 0 ? f.size : kDefaultStringSize);
+    }
+    if (f.type == FieldType::Float && t == QMetaType::fromType<double>())
+        return std::isfinite(*static_cast<const double *>(v.constData()));
+    if (f.type == FieldType::DateTime && t == QMetaType::fromType<TDateTime>())
+        return std::isfinite(static_cast<const TDateTime *>(v.constData())->value);
+    return false;
+}
+
+} // namespace
+
 void PacketWriter::addRow(const QVariantList &values)
 {
     if (values.size() != d->fields.size())
@@ -552,27 +572,25 @@ void PacketWriter::addRow(const QVariantList &values)
                               .arg(values.size())
                               .arg(d->fields.size()));
     // Convert everything first so a bad value leaves the writer as it was.
-    QVariantList converted;
-    converted.reserve(values.size());
+    QVariantList converted = values;
     for (qsizetype i = 0; i < values.size(); ++i) {
         const PacketField &f = d->fields[i];
+        if (fitsAsIs(values[i], f))
+            continue;
         const int size = f.size > 0 ? f.size : kDefaultStringSize;
         try {
-            converted.append(detail::convertForField(values[i], f.type, size, f.name));
+            converted[i] = detail::convertForField(values[i], f.type, size, f.name);
         } catch (const DataSetError &e) {
             throw PacketError(e.message());
         }
     }
-    // (A stream writer on a QByteArray writes from its start: encode apart, then append.)
-    QByteArray encoded;
-    {
-        QCborStreamWriter w(&encoded);
-        w.startArray(quint64(converted.size()));
-        for (qsizetype i = 0; i < converted.size(); ++i)
-            writeCell(w, d->fields[i].type, converted[i]);
-        w.endArray();
-    }
-    d->rows.append(encoded);
+    if (!d->writer)
+        d->writer = std::make_unique<QCborStreamWriter>(&d->rows);
+    QCborStreamWriter &w = *d->writer;
+    w.startArray(quint64(converted.size()));
+    for (qsizetype i = 0; i < converted.size(); ++i)
+        writeCell(w, d->fields[i].type, converted[i]);
+    w.endArray();
     ++d->rowCount;
 }
 
@@ -593,6 +611,7 @@ DataPacket PacketWriter::finish()
         out.append(defs);
     }
     appendCborHead(out, 4, quint64(d->rowCount));
+    d->writer.reset(); // flushes into rows
     out.append(d->rows);
     d = std::make_unique<Private>();
     return DataPacket{out};
