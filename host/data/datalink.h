@@ -14,6 +14,8 @@
 //   activeRowChanged(row)     the current row is now `row` (-1 = none)
 //   stateChanged(state)       the set's state changed (also on switching the link)
 //
+// Every signal is emitted after the change has happened (rowCount() already counts an inserted
+// row), so a model keeps its own row count and calls begin/end…Rows back to back on each signal.
 // Row numbers are 0-based positions in the set's view order (filter + active index), valid at the
 // moment the signal is emitted. While the set's controls are disabled the link sends nothing
 // except stateChanged; the last enableControls sends one dataSetChanged and activeRowChanged.

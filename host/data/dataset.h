@@ -158,6 +158,7 @@ public:
     void setDisplayWidth(int width);
     bool visible() const { return m_def.visible; }
     void setVisible(bool on);
+    // Read-only is honoured by the grids and edits; code may still write the field.
     bool readOnly() const { return m_def.readOnly; }
     void setReadOnly(bool on);
     bool required() const { return m_def.required; }

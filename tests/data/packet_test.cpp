@@ -161,3 +161,30 @@ TEST(Packets, LoadReplacesContentAndRunsOpenEventsInOrder)
     set->setData(DataPacket{}); // a null packet closes
     EXPECT_FALSE(set->active());
 }
+
+TEST(Packets, EveryCorruptedByteIsRefusedCleanlyOrLoadsConsistently)
+{
+    const QByteArray good = allTypesPacket().bytes;
+    auto set = declaredSet();
+    int refused = 0;
+    for (qsizetype i = 0; i < good.size(); ++i) {
+        for (const char flip : {char(0xFF), char(0x01), char(0x20), char(0x80)}) {
+            set->setData(DataPacket{good});
+            QByteArray bytes = good;
+            bytes[i] = char(bytes[i] ^ flip);
+            try {
+                set->setData(DataPacket{bytes});
+                // Loaded: whatever it holds must read and encode without trouble.
+                for (set->first(); !set->eof(); set->next())
+                    for (Field *f : set->fields())
+                        (void)f->displayText();
+                EXPECT_NO_THROW(PacketReader{set->data()});
+            } catch (const PacketError &) {
+                ++refused;
+                EXPECT_EQ(set->recordCount(), 3);
+                EXPECT_EQ(set->fieldByName("NAME")->asString(), QStringLiteral("Ação"));
+            }
+        }
+    }
+    EXPECT_GT(refused, good.size()); // most corruptions are structural
+}
