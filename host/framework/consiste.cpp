@@ -1,6 +1,7 @@
 #include "framework/consiste.h"
 
 #include "data/abort.h"
+#include "data/dataset.h"
 #include "widgets/hostui.h"
 
 #include <QApplication>
@@ -104,8 +105,21 @@ fis::DataPacket Consiste::CheckResultServ(const fis::Variant &result, bool showE
 
 QString Consiste::DateMask()
 {
-    // '0' = digit allowed, not required: an untouched field reads as the empty date text.
-    return QStringLiteral("00/00/0000; ");
+    return fis::kDateMask;
+}
+
+void Consiste::DateSetText(fis::Field *field, const QString &text)
+{
+    if (!field)
+        throw fis::DataSetError(QStringLiteral("DateSetText: campo não informado."));
+    bool ok = false;
+    const fis::TDateTime date = parseDate(text, &ok);
+    if (!ok)
+        MensErro(QStringLiteral("Data inválida: %1").arg(text.trimmed()), true);
+    if (date.isNull())
+        field->clear();
+    else
+        field->setAsDateTime(date);
 }
 
 fis::TDateTime Consiste::parseDate(const QString &text, bool *ok)

@@ -1,18 +1,23 @@
 #pragma once
 // Validation and conversion helpers shared by every screen.
 #include "data/variant.h"
+#include "widgets/maskedit.h"
 
 #include <QDate>
 #include <QString>
 
 class QWidget;
 
+namespace fis {
+class Field;
+}
+
 class Consiste
 {
 public:
     // The edit text of an empty date under DateMask(): two blanks, "/", two blanks, "/", four
     // blanks.
-    static inline const QString kEmptyDateText = QStringLiteral("  /  /    ");
+    static inline const QString kEmptyDateText = fis::kEmptyDateText;
 
     // Shows text as an error to the clerk and abandons the whole user action silently (throws
     // fis::EAbort, which the error guard swallows). Never returns; the flag only mirrors the
@@ -46,8 +51,15 @@ public:
     // The failure text of an answer, empty when the answer is a usable packet.
     static QString resultError(const fis::Variant &result, int item = 0);
 
-    // The edit mask of a date (dd/MM/yyyy, blanks shown as spaces).
+    // The edit mask of a date, in the host's mask notation (see widgets/maskedit.h): dd/MM/yyyy
+    // with the literals kept; an untouched date reads back as kEmptyDateText.
     static QString DateMask();
+
+    // Stores a typed date in the field (a date-time field of a set in Edit or Insert state): the
+    // empty text or the empty edit text stores null, a valid text (see parseDate) its date. Any
+    // other text is refused with "Data inválida: <text>" through MensErro, leaving the field as
+    // it was.
+    static void DateSetText(fis::Field *field, const QString &text);
 
     // Reads a typed date: "dd/MM/yyyy" (one or two digits for day and month, blanks around the
     // parts ignored). An empty text or the empty edit text gives the null date and *ok true; any

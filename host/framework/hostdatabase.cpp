@@ -40,18 +40,21 @@ sqlite3 *sqliteHandle(const QSqlDatabase &db)
     return nullptr;
 }
 
-// Identifies the physical connection the function was installed on: a SQLite connection that was
-// closed and opened again has a new handle and needs it again.
-QVariant connectionToken(const QSqlDatabase &db)
+// True when the connection already knows NVL (it may have been opened again since, with a new
+// handle that lacks it).
+bool sqliteHasNvl(sqlite3 *raw)
 {
-    if (HostDatabase::kind(db) == DatabaseKind::SQLite)
-        return QVariant::fromValue(quintptr(sqliteHandle(db)));
-    return QVariant(true);
+    sqlite3_stmt *statement = nullptr;
+    const int rc = sqlite3_prepare_v2(raw, "SELECT NVL(NULL, 1)", -1, &statement, nullptr);
+    sqlite3_finalize(statement);
+    return rc == SQLITE_OK;
 }
 
 void installSqliteNvl(const QSqlDatabase &db)
 {
     sqlite3 *raw = sqliteHandle(db);
+    if (raw && sqliteHasNvl(raw))
+        return;
     if (!raw)
         fail(QStringLiteral("Não foi possível registrar a função NVL: conexão SQLite sem handle."));
     const int rc = sqlite3_create_function(raw, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
@@ -189,20 +192,20 @@ void HostDatabase::installNvl(const QSqlDatabase &db)
     QSqlDriver *driver = db.driver();
     if (!driver || !db.isOpen())
         fail(QStringLiteral("O banco de dados não está conectado."));
-    const QVariant token = connectionToken(db);
-    if (driver->property(kNvlProperty) == token)
-        return;
     switch (kind(db)) {
     case DatabaseKind::SQLite:
         installSqliteNvl(db);
         break;
     case DatabaseKind::PostgreSQL:
-        installPostgresNvl(db);
+        // The function lives in the database: once per connection is enough.
+        if (!driver->property(kNvlProperty).toBool()) {
+            installPostgresNvl(db);
+            driver->setProperty(kNvlProperty, true);
+        }
         break;
     default:
         break; // the other databases have their own NVL / ISNULL / NVLSTR
     }
-    driver->setProperty(kNvlProperty, token);
 }
 
 } // namespace fis
