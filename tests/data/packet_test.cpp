@@ -188,3 +188,28 @@ TEST(Packets, EveryCorruptedByteIsRefusedCleanlyOrLoadsConsistently)
     }
     EXPECT_GT(refused, good.size()); // most corruptions are structural
 }
+
+TEST(Packets, AcceptsOtherValidEncodingsOfTheSameContent)
+{
+    // Indefinite-length rows, a chunked text, an extra field attribute, an integer for a float
+    // and a bare number for a date.
+    const QByteArray hex = "84"
+                           "6a6669732d7061636b6574" // "fis-packet"
+                           "01"
+                           "83"
+                           "83614166737472696e6700"     // ["A", "string", 0]
+                           "84614265666c6f617400f5"     // ["B", "float", 0, true]
+                           "836143686461746574696d6500" // ["C", "datetime", 0]
+                           "9f"                         // rows, indefinite length
+                           "83"
+                           "7f6361c3a764c3a7c3a36161ff" // "aç" "çã" "a"
+                           "182a"                       // 42
+                           "19b3b0"                     // 46000
+                           "ff";
+    ClientDataSet set("cdsAny");
+    set.setData(DataPacket{QByteArray::fromHex(hex)});
+    ASSERT_EQ(set.recordCount(), 1);
+    EXPECT_EQ(set.fieldByName("A")->asString(), QString::fromUtf8("aççãa"));
+    EXPECT_DOUBLE_EQ(set.fieldByName("B")->asFloat(), 42.0);
+    EXPECT_EQ(set.fieldByName("C")->asDateTime(), TDateTime(46000));
+}
