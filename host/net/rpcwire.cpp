@@ -1,0 +1,253 @@
+#include "rpcwire.h"
+
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+
+#include <stdexcept>
+
+namespace fis {
+
+namespace {
+
+bool fail(QString *error, const QString &why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
+
+// Reads a whole (possibly chunked) text string at the reader's position.
+bool readText(QCborStreamReader &reader, QString *out)
+{
+    if (!reader.isString())
+        return false;
+    QString all;
+    auto r = reader.readString();
+    while (r.status == QCborStreamReader::Ok) {
+        all += r.data;
+        r = reader.readString();
+    }
+    if (r.status == QCborStreamReader::Error)
+        return false;
+    *out = all;
+    return true;
+}
+
+bool streamBroken(QCborStreamReader &reader)
+{
+    return reader.lastError() != QCborError::NoError;
+}
+
+// Walks the entries of a map: for each key (a text, or with allowUintKeys an unsigned number),
+// calls entry(key, uintKey), which must consume the value. Refuses repeated keys.
+template <typename Entry>
+bool readMap(QCborStreamReader &reader, const QString &what, QString *error, Entry entry)
+{
+    if (!reader.isMap())
+        return fail(error, QStringLiteral("%1 não é um mapa CBOR").arg(what));
+    if (!reader.enterContainer())
+        return fail(error, QStringLiteral("%1 corrompido").arg(what));
+    while (!streamBroken(reader) && reader.hasNext()) {
+        if (!entry())
+            return false;
+    }
+    if (streamBroken(reader) || !reader.leaveContainer())
+        return fail(error, QStringLiteral("%1 incompleto").arg(what));
+    return true;
+}
+
+bool readVariantList(QCborStreamReader &reader, QList<Variant> *out, QString *error)
+{
+    if (!reader.isArray())
+        return fail(error, QStringLiteral("os argumentos não formam uma lista"));
+    if (reader.isLengthKnown() && reader.length() > quint64(kRpcMaxArgs))
+        return fail(error, QStringLiteral("argumentos demais (mais de %1)").arg(kRpcMaxArgs));
+    if (!reader.enterContainer())
+        return fail(error, QStringLiteral("lista de argumentos corrompida"));
+    QList<Variant> list;
+    while (!streamBroken(reader) && reader.hasNext()) {
+        if (list.size() >= kRpcMaxArgs)
+            return fail(error, QStringLiteral("argumentos demais (mais de %1)").arg(kRpcMaxArgs));
+        Variant v;
+        QString why;
+        if (!readVariant(reader, &v, &why))
+            return fail(error,
+                        QStringLiteral("argumento %1 inválido: %2").arg(list.size() + 1).arg(why));
+        list.append(v);
+    }
+    if (streamBroken(reader) || !reader.leaveContainer())
+        return fail(error, QStringLiteral("lista de argumentos incompleta"));
+    *out = list;
+    return true;
+}
+
+bool finished(QCborStreamReader &reader, const QByteArray &bytes, QString *error)
+{
+    if (streamBroken(reader))
+        return fail(error,
+                    QStringLiteral("dados corrompidos: %1").arg(reader.lastError().toString()));
+    if (reader.currentOffset() != bytes.size())
+        return fail(error, QStringLiteral("dados a mais após a mensagem"));
+    return true;
+}
+
+} // namespace
+
+QByteArray encodeRequest(const RpcRequest &request)
+{
+    QByteArray bytes;
+    QCborStreamWriter writer(&bytes);
+    writer.startMap(2);
+    writer.append(QLatin1String("method"));
+    writer.append(request.method);
+    writer.append(QLatin1String("args"));
+    writer.startArray(quint64(request.args.size()));
+    for (const Variant &arg : request.args)
+        writeVariant(writer, arg);
+    writer.endArray();
+    writer.endMap();
+    return bytes;
+}
+
+QByteArray encodeResponse(const RpcResponse &response)
+{
+    QByteArray bytes;
+    QCborStreamWriter writer(&bytes);
+    if (response.ok) {
+        writer.startMap(3);
+        writer.append(QLatin1String("ok"));
+        writer.append(true);
+        writer.append(QLatin1String("result"));
+        writeVariant(writer, response.result);
+        writer.append(QLatin1String("out"));
+        writer.startMap(quint64(response.out.size()));
+        for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
+            if (it.key() < 0)
+                throw std::invalid_argument("negative by-reference position");
+            writer.append(quint64(it.key()));
+            writeVariant(writer, it.value());
+        }
+        writer.endMap();
+    } else {
+        writer.startMap(2);
+        writer.append(QLatin1String("ok"));
+        writer.append(false);
+        writer.append(QLatin1String("error"));
+        writer.append(response.error);
+    }
+    writer.endMap();
+    return bytes;
+}
+
+bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error)
+{
+    if (bytes.isEmpty())
+        return fail(error, QStringLiteral("pedido vazio"));
+    QCborStreamReader reader(bytes);
+    RpcRequest request;
+    bool haveMethod = false;
+    bool haveArgs = false;
+    const bool ok = readMap(reader, QStringLiteral("o pedido"), error, [&] {
+        QString key;
+        if (!readText(reader, &key))
+            return fail(error, QStringLiteral("chave do pedido não é um texto"));
+        if (key == QLatin1String("method")) {
+            if (haveMethod)
+                return fail(error, QStringLiteral("chave \"method\" repetida"));
+            if (!readText(reader, &request.method))
+                return fail(error, QStringLiteral("o nome do método não é um texto"));
+            haveMethod = true;
+            return true;
+        }
+        if (key == QLatin1String("args")) {
+            if (haveArgs)
+                return fail(error, QStringLiteral("chave \"args\" repetida"));
+            haveArgs = true;
+            return readVariantList(reader, &request.args, error);
+        }
+        // Unknown keys are skipped so that later versions may add some.
+        if (streamBroken(reader) || !reader.next())
+            return fail(error, QStringLiteral("valor da chave \"%1\" corrompido").arg(key));
+        return true;
+    });
+    if (!ok || !finished(reader, bytes, error))
+        return false;
+    if (!haveMethod || request.method.isEmpty())
+        return fail(error, QStringLiteral("pedido sem nome de método"));
+    if (!haveArgs)
+        return fail(error, QStringLiteral("pedido sem lista de argumentos"));
+    *out = request;
+    return true;
+}
+
+bool decodeResponse(const QByteArray &bytes, RpcResponse *out, QString *error)
+{
+    if (bytes.isEmpty())
+        return fail(error, QStringLiteral("resposta vazia"));
+    QCborStreamReader reader(bytes);
+    RpcResponse response;
+    bool haveOk = false, haveResult = false, haveOut = false, haveError = false;
+    const bool ok = readMap(reader, QStringLiteral("a resposta"), error, [&] {
+        QString key;
+        if (!readText(reader, &key))
+            return fail(error, QStringLiteral("chave da resposta não é um texto"));
+        if (key == QLatin1String("ok")) {
+            if (haveOk || !reader.isBool())
+                return fail(error, QStringLiteral("indicador \"ok\" inválido"));
+            response.ok = reader.toBool();
+            haveOk = true;
+            return reader.next();
+        }
+        if (key == QLatin1String("result")) {
+            if (haveResult)
+                return fail(error, QStringLiteral("chave \"result\" repetida"));
+            haveResult = true;
+            QString why;
+            if (!readVariant(reader, &response.result, &why))
+                return fail(error, QStringLiteral("resultado inválido: %1").arg(why));
+            return true;
+        }
+        if (key == QLatin1String("error")) {
+            if (haveError || !readText(reader, &response.error))
+                return fail(error, QStringLiteral("texto de erro inválido"));
+            haveError = true;
+            return true;
+        }
+        if (key == QLatin1String("out")) {
+            if (haveOut)
+                return fail(error, QStringLiteral("chave \"out\" repetida"));
+            haveOut = true;
+            return readMap(reader, QStringLiteral("o mapa de saídas"), error, [&] {
+                if (!reader.isUnsignedInteger() ||
+                    reader.toUnsignedInteger() >= quint64(kRpcMaxArgs))
+                    return fail(error, QStringLiteral("posição de saída inválida"));
+                const int pos = int(reader.toUnsignedInteger());
+                if (response.out.contains(pos))
+                    return fail(error, QStringLiteral("posição de saída %1 repetida").arg(pos));
+                if (!reader.next())
+                    return fail(error, QStringLiteral("posição de saída corrompida"));
+                Variant v;
+                QString why;
+                if (!readVariant(reader, &v, &why))
+                    return fail(error, QStringLiteral("saída %1 inválida: %2").arg(pos).arg(why));
+                response.out.insert(pos, v);
+                return true;
+            });
+        }
+        if (streamBroken(reader) || !reader.next())
+            return fail(error, QStringLiteral("valor da chave \"%1\" corrompido").arg(key));
+        return true;
+    });
+    if (!ok || !finished(reader, bytes, error))
+        return false;
+    if (!haveOk)
+        return fail(error, QStringLiteral("resposta sem indicador \"ok\""));
+    if (!response.ok && (!haveError || response.error.isEmpty()))
+        return fail(error, QStringLiteral("resposta de falha sem texto de erro"));
+    if (response.ok && haveError)
+        return fail(error, QStringLiteral("resposta de sucesso com texto de erro"));
+    *out = response;
+    return true;
+}
+
+} // namespace fis

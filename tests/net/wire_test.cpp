@@ -1,0 +1,238 @@
+#include "net/rpcwire.h"
+
+#include <QCborStreamWriter>
+
+#include <gtest/gtest.h>
+
+using namespace fis;
+
+namespace {
+
+RpcRequest sampleRequest()
+{
+    RpcRequest r;
+    r.method = QStringLiteral("GetEmisGuiaPrev");
+    r.args = {makeText(QStringLiteral("S")),
+              makeFloat(1234.56),
+              makeDate(TDateTime(46000.5)),
+              makePacket(DataPacket{QByteArray("\x01\x02\x03", 3)}),
+              makePacket(DataPacket()),
+              Variant(),
+              Variant(QVariantList{makeText(QStringLiteral("ç")), makeFloat(-1)})};
+    return r;
+}
+
+QByteArray cbor(const std::function<void(QCborStreamWriter &)> &write)
+{
+    QByteArray bytes;
+    QCborStreamWriter w(&bytes);
+    write(w);
+    return bytes;
+}
+
+} // namespace
+
+TEST(RpcWire, RequestAndResponseSurviveTheRoundTrip)
+{
+    const RpcRequest in = sampleRequest();
+    RpcRequest out;
+    QString error;
+    ASSERT_TRUE(decodeRequest(encodeRequest(in), &out, &error)) << error.toStdString();
+    EXPECT_EQ(out.method, in.method);
+    ASSERT_EQ(out.args.size(), in.args.size());
+    for (qsizetype i = 0; i < in.args.size(); ++i)
+        EXPECT_EQ(out.args[i], in.args[i]) << "argument " << i;
+    EXPECT_EQ(kindOf(out.args[4]), VariantKind::Packet); // the null packet stays a packet
+
+    RpcResponse ok;
+    ok.result = Variant(QVariantList{makePacket(DataPacket{"a"}), makeText(QStringLiteral("x"))});
+    ok.out = {{0, makeText(QStringLiteral("_0001_"))}, {18, makeFloat(10.5)}};
+    RpcResponse back;
+    ASSERT_TRUE(decodeResponse(encodeResponse(ok), &back, &error)) << error.toStdString();
+    EXPECT_TRUE(back.ok);
+    EXPECT_EQ(back.result, ok.result);
+    EXPECT_EQ(back.out, ok.out);
+
+    // A text result and a failure are two different answers.
+    RpcResponse text;
+    text.result = makeText(QStringLiteral("Nenhuma guia emitida."));
+    ASSERT_TRUE(decodeResponse(encodeResponse(text), &back, &error));
+    EXPECT_TRUE(back.ok);
+    ASSERT_TRUE(decodeResponse(encodeResponse(RpcResponse::failure(QStringLiteral("erro"))), &back,
+                               &error));
+    EXPECT_FALSE(back.ok);
+    EXPECT_EQ(back.error, QStringLiteral("erro"));
+}
+
+TEST(RpcWire, EveryTruncationOfARequestIsRefusedWithAReason)
+{
+    const QByteArray whole = encodeRequest(sampleRequest());
+    for (qsizetype n = 0; n < whole.size(); ++n) {
+        RpcRequest out;
+        out.method = QStringLiteral("untouched");
+        QString error;
+        EXPECT_FALSE(decodeRequest(whole.left(n), &out, &error)) << "prefix " << n;
+        EXPECT_FALSE(error.isEmpty()) << "prefix " << n;
+        EXPECT_EQ(out.method, QStringLiteral("untouched"));
+    }
+}
+
+TEST(RpcWire, MalformedRequestsAreRefused)
+{
+    const QByteArray valid = encodeRequest(sampleRequest());
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+    } cases[] = {
+        {"junk", QByteArray("GET / HTTP/1.1\r\n\r\n")},
+        {"not a map", cbor([](auto &w) { w.append(QStringLiteral("GetParamFiscal")); })},
+        {"no method", cbor([](auto &w) {
+             w.startMap(1);
+             w.append(QStringLiteral("args"));
+             w.startArray(0);
+             w.endArray();
+             w.endMap();
+         })},
+        {"empty method", encodeRequest(RpcRequest{})},
+        {"method not text", cbor([](auto &w) {
+             w.startMap(2);
+             w.append(QStringLiteral("method"));
+             w.append(42);
+             w.append(QStringLiteral("args"));
+             w.startArray(0);
+             w.endArray();
+             w.endMap();
+         })},
+        {"args not a list", cbor([](auto &w) {
+             w.startMap(2);
+             w.append(QStringLiteral("method"));
+             w.append(QStringLiteral("X"));
+             w.append(QStringLiteral("args"));
+             w.append(QStringLiteral("a"));
+             w.endMap();
+         })},
+        {"repeated key", cbor([](auto &w) {
+             w.startMap(3);
+             w.append(QStringLiteral("method"));
+             w.append(QStringLiteral("X"));
+             w.append(QStringLiteral("method"));
+             w.append(QStringLiteral("Y"));
+             w.append(QStringLiteral("args"));
+             w.startArray(0);
+             w.endArray();
+             w.endMap();
+         })},
+        {"argument of unknown kind", cbor([](auto &w) {
+             w.startMap(2);
+             w.append(QStringLiteral("method"));
+             w.append(QStringLiteral("X"));
+             w.append(QStringLiteral("args"));
+             w.startArray(1);
+             w.append(true);
+             w.endArray();
+             w.endMap();
+         })},
+        {"huge announced argument list",
+         QByteArray::fromHex("a2666d6574686f64615864617267739b0000010000000000")},
+        {"trailing bytes", valid + QByteArray(1, '\0')},
+    };
+    for (const auto &c : cases) {
+        RpcRequest out;
+        QString error;
+        EXPECT_FALSE(decodeRequest(c.bytes, &out, &error)) << c.name;
+        EXPECT_FALSE(error.isEmpty()) << c.name;
+    }
+
+    // Unknown keys are skipped, even when they hold containers.
+    const QByteArray extended = cbor([](auto &w) {
+        w.startMap(3);
+        w.append(QStringLiteral("trace"));
+        w.startMap(1);
+        w.append(1);
+        w.startArray(1);
+        w.append(2);
+        w.endArray();
+        w.endMap();
+        w.append(QStringLiteral("method"));
+        w.append(QStringLiteral("X"));
+        w.append(QStringLiteral("args"));
+        w.startArray(0);
+        w.endArray();
+        w.endMap();
+    });
+    RpcRequest out;
+    QString error;
+    EXPECT_TRUE(decodeRequest(extended, &out, &error)) << error.toStdString();
+}
+
+TEST(RpcWire, MalformedResponsesAreRefused)
+{
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+    } cases[] = {
+        {"empty", QByteArray()},
+        {"html", QByteArray("<html>502 Bad Gateway</html>")},
+        {"no ok flag", cbor([](auto &w) {
+             w.startMap(1);
+             w.append(QStringLiteral("result"));
+             w.append(QStringLiteral("x"));
+             w.endMap();
+         })},
+        {"failure without text", cbor([](auto &w) {
+             w.startMap(1);
+             w.append(QStringLiteral("ok"));
+             w.append(false);
+             w.endMap();
+         })},
+        {"success with error text", cbor([](auto &w) {
+             w.startMap(2);
+             w.append(QStringLiteral("ok"));
+             w.append(true);
+             w.append(QStringLiteral("error"));
+             w.append(QStringLiteral("x"));
+             w.endMap();
+         })},
+        {"output position not a number", cbor([](auto &w) {
+             w.startMap(2);
+             w.append(QStringLiteral("ok"));
+             w.append(true);
+             w.append(QStringLiteral("out"));
+             w.startMap(1);
+             w.append(QStringLiteral("1"));
+             w.append(QStringLiteral("x"));
+             w.endMap();
+             w.endMap();
+         })},
+        {"output position repeated", cbor([](auto &w) {
+             w.startMap(2);
+             w.append(QStringLiteral("ok"));
+             w.append(true);
+             w.append(QStringLiteral("out"));
+             w.startMap(2);
+             w.append(1);
+             w.append(QStringLiteral("x"));
+             w.append(1);
+             w.append(QStringLiteral("y"));
+             w.endMap();
+             w.endMap();
+         })},
+    };
+    for (const auto &c : cases) {
+        RpcResponse out;
+        QString error;
+        EXPECT_FALSE(decodeResponse(c.bytes, &out, &error)) << c.name;
+        EXPECT_FALSE(error.isEmpty()) << c.name;
+    }
+    RpcResponse full;
+    full.result = makePacket(DataPacket{"abc"});
+    full.out = {{3, makeText(QStringLiteral("T"))}};
+    const QByteArray whole = encodeResponse(full);
+    for (qsizetype n = 0; n < whole.size(); ++n) {
+        RpcResponse out;
+        QString error;
+        EXPECT_FALSE(decodeResponse(whole.left(n), &out, &error)) << "prefix " << n;
+    }
+}
