@@ -315,10 +315,14 @@ bool beginWrite(QSqlDatabase &db, DbKind kind)
                                          : QStringLiteral("BEGIN"));
 }
 
-bool commit(QSqlDatabase &db)
+bool commit(QSqlDatabase &db, QString *error)
 {
     QSqlQuery q(db);
-    return q.exec(QStringLiteral("COMMIT"));
+    if (q.exec(QStringLiteral("COMMIT")))
+        return true;
+    if (error)
+        *error = q.lastError().text();
+    return false;
 }
 
 void rollback(QSqlDatabase &db)

@@ -40,7 +40,7 @@ void closeThreadConnection();
 // Transaction helpers that take SQLite's write lock at once (BEGIN IMMEDIATE) so that two
 // writers queue on the busy timeout instead of failing halfway.
 bool beginWrite(QSqlDatabase &db, DbKind kind);
-bool commit(QSqlDatabase &db);
+bool commit(QSqlDatabase &db, QString *error = nullptr);
 void rollback(QSqlDatabase &db);
 
 } // namespace fis

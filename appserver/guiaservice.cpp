@@ -277,6 +277,7 @@ public:
         return m_q.exec();
     }
     bool next() { return m_q.next(); }
+    void finish() { m_q.finish(); }
     QVariant value(int i) const { return m_q.value(i); }
     QString text(int i) const { return m_q.value(i).toString(); }
     double number(int i) const { return m_q.value(i).toDouble(); }
@@ -308,9 +309,10 @@ public:
     }
     void commit()
     {
-        if (!fis::commit(m_db))
-            throw ServiceError(QStringLiteral("Não foi possível gravar a transação: %1")
-                                   .arg(m_db.lastError().text()));
+        QString error;
+        if (!fis::commit(m_db, &error))
+            throw ServiceError(
+                QStringLiteral("Não foi possível gravar a transação: %1").arg(error));
         m_done = true;
     }
     void rollback()
@@ -944,6 +946,7 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
             if (!payable.next())
                 payable.fail();
             g.payable = payable.value(0).toLongLong();
+            payable.finish(); // a RETURNING statement left open would hold back the commit
             for (int i : g.invoices) {
                 const Invoice &inv = e.invoices[i];
                 if (!guide.tryExec({inv.branch, inv.entry, inv.company, stamp, operador.left(60),
