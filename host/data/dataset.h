@@ -24,6 +24,7 @@
 #include <QVariantList>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 
@@ -336,6 +337,12 @@ public:
     bool locate(const QString &keyField, const Variant &value, LocateOptions options = {})
     {
         return locate(keyField, QVariantList{value}, options);
+    }
+    // Braced values, also a single one: locate("A;B", {a, b}), locate("A", {a}).
+    bool locate(const QString &keyFields, std::initializer_list<Variant> values,
+                LocateOptions options = {})
+    {
+        return locate(keyFields, QVariantList(values), options);
     }
 
     // --- For links and models ----------------------------------------------------------

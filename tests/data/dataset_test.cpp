@@ -467,3 +467,126 @@ TEST(DataLinks, NotificationsKeepAModelExact)
     EXPECT_EQ(link.dataSet(), nullptr);
     EXPECT_EQ(link.rowCount(), 0);
 }
+
+TEST(DataSetFields, DisplayFormatsInTheBrazilianLocale)
+{
+    ClientDataSet set("cdsFormats");
+    set.addField(FieldDef::floating("MONEY").setFormat("#,##0.00"));
+    set.addField(FieldDef::floating("PLAIN"));
+    set.addField(FieldDef::floating("RATE").setFormat("0.0##"));
+    set.addField(FieldDef::floating("PRICE").setFormat("R$ #,##0.00;(#,##0.00)"));
+    set.addField(FieldDef::dateTime("WHEN").setFormat("dd/mm/yyyy hh:nn"));
+    set.addField(FieldDef::dateTime("DAY"));
+    set.createDataSet();
+    const TDateTime when = TDateTime::fromDateTime(QDateTime(QDate(2026, 3, 5), QTime(14, 7)));
+    set.appendRecord({1234567.891, 1234.5, 0.5, -1234.5, makeDate(when), makeDate(when)});
+    set.appendRecord({-0.001, Variant(), 2.12345, 0.0, Variant(), Variant()});
+    auto show = [&](const char *name) { return set.fieldByName(name)->displayText(); };
+    set.first();
+    EXPECT_EQ(show("MONEY"), QStringLiteral("1.234.567,89"));
+    EXPECT_EQ(show("PLAIN"), QStringLiteral("1234,5"));
+    EXPECT_EQ(show("RATE"), QStringLiteral("0,5"));
+    EXPECT_EQ(show("PRICE"), QStringLiteral("(1.234,50)"));
+    EXPECT_EQ(show("WHEN"), QStringLiteral("05/03/2026 14:07"));
+    EXPECT_EQ(show("DAY"), QStringLiteral("05/03/2026 14:07:00"));
+    set.next();
+    EXPECT_EQ(show("MONEY"), QStringLiteral("0,00")); // never "-0,00"
+    EXPECT_EQ(show("PLAIN"), QString());              // an empty number shows nothing
+    EXPECT_EQ(show("RATE"), QStringLiteral("2,123"));
+    EXPECT_EQ(show("PRICE"), QStringLiteral("R$ 0,00"));
+    EXPECT_EQ(show("WHEN"), QString());
+    EXPECT_EQ(set.fieldByName("WHEN")->asDateTime().value, 0.0);
+}
+
+TEST(DataSetEditing, InsertPositionsRequiredFieldsAndNewRecordDefaults)
+{
+    auto set = makeDocs();
+    set->setData(docsPacket());
+    set->fieldByName("CDFILIAL")->setRequired(true);
+
+    // A row inserted before the second one keeps that place in the content.
+    set->setRecNo(2);
+    set->insert();
+    set->fieldByName("NRLANCTONF")->setAsString("NEW");
+    EXPECT_THROW(set->post(), DataSetError); // required branch missing: still inserting
+    EXPECT_EQ(set->state(), DataSetState::Insert);
+    set->fieldByName("CDFILIAL")->setAsString("0009");
+    set->post();
+    EXPECT_EQ(column(*set, "NRLANCTONF"), (QStringList{"10", "NEW", "11", "12", "13"}));
+    PacketReader back(set->data());
+    EXPECT_EQ(back.row(1).at(1), Variant("NEW"));
+
+    // Cancelling an insert returns to the row that was current.
+    set->setRecNo(4);
+    set->insert();
+    set->fieldByName("NRLANCTONF")->setAsString("GONE");
+    set->cancel();
+    EXPECT_EQ(set->recNo(), 4);
+    EXPECT_EQ(set->fieldByName("NRLANCTONF")->asString(), QStringLiteral("12"));
+    set->append();
+    set->cancel();
+    EXPECT_EQ(set->fieldByName("NRLANCTONF")->asString(), QStringLiteral("12"));
+
+    // Defaults set on a new record do not count as a change; a failing one undoes the insert.
+    set->onNewRecord = [](ClientDataSet &s) { s.fieldByName("IDCHECK")->setAsString("U"); };
+    set->append();
+    EXPECT_FALSE(set->modified());
+    EXPECT_EQ(set->fieldByName("IDCHECK")->asString(), QStringLiteral("U"));
+    set->cancel();
+    set->onNewRecord = [](ClientDataSet &) { throw DataSetError("no"); };
+    set->setRecNo(3);
+    EXPECT_THROW(set->insert(), DataSetError);
+    EXPECT_EQ(set->state(), DataSetState::Browse);
+    EXPECT_EQ(set->recordCount(), 5);
+    EXPECT_EQ(set->recNo(), 3);
+
+    // A row posted outside the filter leaves the view, and the link hears which one.
+    set->onNewRecord = nullptr;
+    set->setFilter("IDCHECK = 'C'");
+    set->setFiltered(true);
+    DataLink link;
+    link.setDataSet(set.get());
+    QSignalSpy removed(&link, &DataLink::rowRemoved);
+    set->append();
+    set->fieldByName("CDFILIAL")->setAsString("0001");
+    set->fieldByName("IDCHECK")->setAsString("U");
+    set->post();
+    ASSERT_EQ(removed.count(), 1);
+    EXPECT_EQ(removed.at(0).at(0).toInt(), 2);
+    EXPECT_EQ(set->recordCount(), 2);
+}
+
+TEST(DataSetStates, DefinitionsAndStaleBookmarksAreGuarded)
+{
+    ClientDataSet bare("cdsBare");
+    EXPECT_THROW(bare.createDataSet(), DataSetError);
+    EXPECT_THROW(bare.emptyDataSet(), DataSetError);
+
+    auto set = makeDocs();
+    set->setData(docsPacket());
+    EXPECT_THROW(set->addField(FieldDef::string("OTHER")), DataSetError);
+    EXPECT_THROW(set->locate("CDFILIAL;NRLANCTONF", {"0001"}), DataSetError);
+    EXPECT_THROW(set->locate("NOPE", Variant("x")), DataSetError);
+    EXPECT_THROW(set->locate("VENCIMENTO", Variant("not a date")), DataSetError);
+    EXPECT_TRUE(set->locate("VENCIMENTO", Variant(QDate(2026, 12, 20))));
+    EXPECT_TRUE(set->locate("VRTOTIMPONF", Variant("7,5")));
+    EXPECT_EQ(set->recNo(), 3);
+
+    const Bookmark bm = set->bookmark();
+    set->setData(docsPacket()); // same rows, new content: old bookmarks are stale
+    EXPECT_FALSE(set->bookmarkValid(bm));
+    EXPECT_THROW(set->gotoBookmark(bm), DataSetError);
+    EXPECT_THROW(set->gotoBookmark(Bookmark()), DataSetError);
+
+    // A generic set takes each packet's definitions; declared fields never change.
+    ClientDataSet generic("cdsGeneric");
+    generic.setData(docsPacket());
+    EXPECT_EQ(generic.fieldCount(), 5);
+    generic.setData(buildPacket({{"X", FieldType::Float, 0}}, {{1.0}}));
+    EXPECT_EQ(generic.fieldCount(), 1);
+    EXPECT_DOUBLE_EQ(generic.fieldByName("X")->asFloat(), 1.0);
+    set->setData(buildPacket({{"X", FieldType::Float, 0}}, {{1.0}}));
+    EXPECT_EQ(set->fieldCount(), 5);
+    EXPECT_EQ(set->recordCount(), 1);
+    EXPECT_TRUE(set->fieldByName("CDFILIAL")->isNull());
+}
