@@ -1,0 +1,360 @@
+#include "framework/frmdadosgerrel.h"
+
+#include "data/abort.h"
+#include "framework/consiste.h"
+#include "framework/quorvin.h"
+#include "framework/reportdesigner.h"
+#include "framework/tmessages.h"
+#include "widgets/errorguard.h"
+#include "widgets/hostui.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+TfrmDadosGerRel::FileNameChooser &fileNameChooser()
+{
+    static TfrmDadosGerRel::FileNameChooser chooser = [](QWidget *parent, const QString &caption,
+                                                         const QString &suggested) {
+        return QFileDialog::getSaveFileName(parent, caption, suggested,
+                                            QStringLiteral("Documento PDF (*.pdf)"));
+    };
+    return chooser;
+}
+
+TfrmDadosGerRel::PreviewShower &previewShower()
+{
+    static TfrmDadosGerRel::PreviewShower shower = [](QWidget *parent,
+                                                      const fis::ReportListing &listing) {
+        QPrinter printer(QPrinter::HighResolution);
+        QPrintPreviewDialog dialog(&printer, parent);
+        dialog.setWindowTitle(listing.title);
+        QObject::connect(
+            &dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+            [&listing](QPrinter *p) { TReportDesignerDialog::printListing(listing, p); });
+        dialog.exec();
+    };
+    return shower;
+}
+
+// "%s" placeholders filled in order, as the catalogue texts are written.
+QString fillPlaceholders(QString text, const QStringList &args)
+{
+    for (const QString &arg : args) {
+        const qsizetype at = text.indexOf(QLatin1String("%s"));
+        if (at < 0)
+            break;
+        text.replace(at, 2, arg);
+    }
+    return text;
+}
+
+QToolButton *outputButton(QToolBar *bar, const char *name, const QString &hint,
+                          QStyle::StandardPixmap icon)
+{
+    auto *button = new QToolButton(bar);
+    button->setObjectName(QLatin1String(name));
+    button->setToolTip(hint);
+    button->setText(hint);
+    button->setIcon(bar->style()->standardIcon(icon));
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus); // toolbar buttons never take the focus from the fields
+    bar->addWidget(button);
+    return button;
+}
+
+const QString kArqRelErr = QStringLiteral("O arquivo contendo a definição do relatório de código "
+                                          "'%s' não foi encontrado no diretório '%s'.");
+
+} // namespace
+
+TfrmDadosGerRel::TfrmDadosGerRel(const QString &screenCode, const QString &reportCode,
+                                 QWidget *parent)
+    : QWidget(parent), m_screenCode(screenCode), m_reportCode(reportCode)
+{
+    msgPadrao = new TMessages(this);
+    msgPadrao->setObjectName(QStringLiteral("msgPadrao"));
+    msgPadrao->setMessages({QStringLiteral("Arq_Rel_Err|") + kArqRelErr,
+                            QStringLiteral("NovoCaption|Título do relatório"),
+                            QStringLiteral("NovoPrompt|Informe o título do relatório:")});
+    msgMensagens = new TMessages(this);
+    msgMensagens->setObjectName(QStringLiteral("msgMensagens"));
+    msgMensagens->setMessages({
+        QStringLiteral("Rel_Nao_Esc|Escolha o relatório."),
+        QStringLiteral("Imp_Pdf|Imprimir em arquivo PDF"),
+        QStringLiteral("Salvar_Como|Salvar Como"),
+    });
+
+    rpddPadrao = new TReportDesignerDialog(this);
+    rpddPadrao->OnBeforeGetQueryParams = [this](fis::ReportParams &params, bool &flag) {
+        rpddPadraoBeforeGetQueryParams(params, flag);
+    };
+
+    auto *main = new QVBoxLayout(this);
+    main->setContentsMargins(0, 0, 0, 0);
+    main->setSpacing(0);
+
+    auto *top = new QHBoxLayout;
+    tlbPadrao = new QToolBar(this);
+    tlbPadrao->setObjectName(QStringLiteral("tlbPadrao"));
+    sbtPrint = outputButton(tlbPadrao, "sbtPrint", QStringLiteral("Imprimir"),
+                            QStyle::SP_DialogSaveButton);
+    sbtPreview = outputButton(tlbPadrao, "sbtPreview", QStringLiteral("Visualizar Impressão"),
+                              QStyle::SP_FileDialogContentsView);
+    sbtSalvarComo = outputButton(tlbPadrao, "sbtSalvarComo", QStringLiteral("Salvar Como"),
+                                 QStyle::SP_DriveFDIcon);
+    sbtConfigImpress =
+        outputButton(tlbPadrao, "sbtConfigImpress", QStringLiteral("Configurar Impressora"),
+                     QStyle::SP_FileDialogDetailedView);
+    tlbPadrao->addSeparator();
+    sbtFechar = outputButton(tlbPadrao, "sbtFechar", QStringLiteral("Fechar"),
+                             QStyle::SP_DialogCloseButton);
+    tlbPadrao->addSeparator();
+    top->addWidget(tlbPadrao, 1);
+    lblCodTela = new QLabel(screenCode, this);
+    lblCodTela->setObjectName(QStringLiteral("lblCodTela"));
+    lblCodRel = new QLabel(reportCode, this);
+    lblCodRel->setObjectName(QStringLiteral("lblCodRel"));
+    top->addWidget(lblCodRel);
+    top->addSpacing(8);
+    top->addWidget(lblCodTela);
+    top->addSpacing(4);
+    main->addLayout(top);
+
+    panRelat = new QFrame(this);
+    panRelat->setObjectName(QStringLiteral("panRelat"));
+    panRelat->setFrameShape(QFrame::StyledPanel);
+    m_reportPanelLayout = new QHBoxLayout(panRelat);
+    cbbReportNames = new QComboBox(panRelat);
+    cbbReportNames->setObjectName(QStringLiteral("cbbReportNames"));
+    cbbReportNames->setMinimumContentsLength(30);
+    m_reportPanelLayout->addWidget(cbbReportNames);
+    main->addWidget(panRelat);
+
+    pnlDados = new QFrame(this);
+    pnlDados->setObjectName(QStringLiteral("pnlDados"));
+    m_dataLayout = new QVBoxLayout(pnlDados);
+    m_dataLayout->setContentsMargins(0, 0, 0, 0);
+    main->addWidget(pnlDados, 1);
+
+    const auto wire = [this](QToolButton *button, void (TfrmDadosGerRel::*handler)(QObject *)) {
+        connect(button, &QToolButton::clicked, this,
+                [this, button, handler] { fis::guarded([&] { (this->*handler)(button); }); });
+    };
+    wire(sbtPrint, &TfrmDadosGerRel::sbtPrintClick);
+    wire(sbtPreview, &TfrmDadosGerRel::sbtPreviewClick);
+    wire(sbtSalvarComo, &TfrmDadosGerRel::sbtSalvarComoClick);
+    wire(sbtConfigImpress, &TfrmDadosGerRel::sbtConfigImpressClick);
+    wire(sbtFechar, &TfrmDadosGerRel::sbtFecharClick);
+}
+
+TfrmDadosGerRel::~TfrmDadosGerRel() = default;
+
+QString TfrmDadosGerRel::reportDir() const
+{
+    return m_reportDir.isEmpty() ? Quorvin::ReportDir() : m_reportDir;
+}
+
+void TfrmDadosGerRel::loadReportNames()
+{
+    const QSignalBlocker blocker(cbbReportNames);
+    cbbReportNames->clear();
+    const QStringList files = fis::reportDefinitionFiles(reportDir(), m_reportCode);
+    for (const QString &file : files) {
+        // A definition that does not read keeps its place in the list (the order of the reports
+        // means something to the screens); running it then tells what is wrong with it.
+        QString title = QFileInfo(file).completeBaseName();
+        try {
+            title = fis::ReportDefinition::load(file).title;
+        } catch (const fis::ReportDefinitionError &) {
+        }
+        cbbReportNames->addItem(title, file);
+    }
+    if (files.isEmpty()) {
+        const QString text = msgPadrao->contains(QStringLiteral("Arq_Rel_Err"))
+                                 ? msgPadrao->Msg(QStringLiteral("Arq_Rel_Err"))
+                                 : kArqRelErr;
+        fis::HostUi::instance()->message(fis::MessageKind::Error,
+                                         fillPlaceholders(text, {m_reportCode, reportDir()}), this);
+    }
+}
+
+fis::ReportDefinition TfrmDadosGerRel::chosenReport()
+{
+    const int index = cbbReportNames->currentIndex();
+    const QString file = index >= 0 ? cbbReportNames->itemData(index).toString() : QString();
+    const QString code = file.isEmpty() ? m_reportCode : QFileInfo(file).completeBaseName();
+    if (file.isEmpty() || !QFileInfo::exists(file)) {
+        const QString text = msgPadrao->contains(QStringLiteral("Arq_Rel_Err"))
+                                 ? msgPadrao->Msg(QStringLiteral("Arq_Rel_Err"))
+                                 : kArqRelErr;
+        Consiste::MensErro(fillPlaceholders(text, {code, reportDir()}), true);
+    }
+    return fis::ReportDefinition::load(file);
+}
+
+fis::ReportListing TfrmDadosGerRel::runChosenReport()
+{
+    return rpddPadrao->run(chosenReport());
+}
+
+void TfrmDadosGerRel::create()
+{
+    if (m_created)
+        return;
+    m_created = true;
+    FormCreate();
+}
+
+void TfrmDadosGerRel::FormCreate()
+{
+    loadReportNames();
+}
+
+void TfrmDadosGerRel::FormActivate() {}
+
+void TfrmDadosGerRel::FormClose() {}
+
+QPrinter *TfrmDadosGerRel::printer() const
+{
+    if (!m_printer)
+        const_cast<TfrmDadosGerRel *>(this)->m_printer =
+            std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return m_printer.get();
+}
+
+QString TfrmDadosGerRel::askFileName(const QString &caption)
+{
+    const QString suggested = QDir::home().filePath(m_reportCode + QStringLiteral(".pdf"));
+    QString file = fileNameChooser()(this, caption, suggested);
+    if (file.isEmpty())
+        throw fis::EAbort{}; // the clerk cancelled: nothing is written, nothing follows
+    if (QFileInfo(file).suffix().isEmpty())
+        file += QStringLiteral(".pdf");
+    return file;
+}
+
+void TfrmDadosGerRel::sbtPrintClick(QObject *)
+{
+    const fis::ReportListing listing = runChosenReport();
+    QPrinter *p = printer();
+    if (!m_printerChosen) {
+        const QPrinterInfo standard = QPrinterInfo::defaultPrinter();
+        if (!standard.isNull()) {
+            p->setOutputFormat(QPrinter::NativeFormat);
+            p->setPrinterName(standard.printerName());
+        }
+    }
+    if (p->outputFormat() == QPrinter::NativeFormat && !p->printerName().isEmpty()) {
+        p->setDocName(listing.title);
+        TReportDesignerDialog::printListing(listing, p);
+        return;
+    }
+    // No printer at all: the listing goes to a PDF file.
+    TReportDesignerDialog::writePdf(listing,
+                                    askFileName(msgMensagens->Msg(QStringLiteral("Imp_Pdf"))));
+}
+
+void TfrmDadosGerRel::sbtPreviewClick(QObject *)
+{
+    const fis::ReportListing listing = runChosenReport();
+    previewShower()(this, listing);
+}
+
+void TfrmDadosGerRel::sbtSalvarComoClick(QObject *)
+{
+    const QString file = askFileName(msgMensagens->Msg(QStringLiteral("Salvar_Como")));
+    TReportDesignerDialog::writePdf(runChosenReport(), file);
+}
+
+void TfrmDadosGerRel::sbtConfigImpressClick(QObject *)
+{
+    QPrinter *p = printer();
+    if (!QPrinterInfo::availablePrinters().isEmpty()) {
+        QPrintDialog dialog(p, this);
+        dialog.setWindowTitle(QStringLiteral("Configurar Impressora"));
+        if (dialog.exec() == QDialog::Accepted)
+            m_printerChosen = true;
+        return;
+    }
+    // Without printers only the page of the PDF output can be set up.
+    p->setOutputFormat(QPrinter::PdfFormat);
+    QPageSetupDialog dialog(p, this);
+    dialog.setWindowTitle(QStringLiteral("Configurar Impressora"));
+    dialog.exec();
+}
+
+void TfrmDadosGerRel::sbtFecharClick(QObject *)
+{
+    // The host shows the screen inside a sub-window: closing that closes the screen.
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
+        sub->close();
+    else
+        close();
+}
+
+void TfrmDadosGerRel::rpddPadraoBeforeGetQueryParams(fis::ReportParams &, bool &) {}
+
+TfrmDadosGerRel::FileNameChooser TfrmDadosGerRel::setFileNameChooser(FileNameChooser chooser)
+{
+    FileNameChooser previous = fileNameChooser();
+    if (chooser)
+        fileNameChooser() = std::move(chooser);
+    return previous;
+}
+
+TfrmDadosGerRel::PreviewShower TfrmDadosGerRel::setPreviewShower(PreviewShower shower)
+{
+    PreviewShower previous = previewShower();
+    if (shower)
+        previewShower() = std::move(shower);
+    return previous;
+}
+
+void TfrmDadosGerRel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_created)
+        return;
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget())) {
+        connect(sub, &QMdiSubWindow::aboutToActivate, this,
+                [this] { fis::guarded([this] { FormActivate(); }); });
+    }
+    fis::guarded([this] { create(); });
+}
+
+void TfrmDadosGerRel::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // A screen that is its own window (not inside a sub-window) activates with its window.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_created &&
+        !qobject_cast<QMdiSubWindow *>(parentWidget()))
+        fis::guarded([this] { FormActivate(); });
+}
+
+void TfrmDadosGerRel::closeEvent(QCloseEvent *event)
+{
+    // A close handler that refuses (aborts or fails) keeps the screen open.
+    if (fis::guarded([this] { FormClose(); }))
+        QWidget::closeEvent(event);
+    else
+        event->ignore();
+}

@@ -1,0 +1,256 @@
+// Lookups: the lookup button's sequence, the pick and find windows, and the accounting-integration
+// window.
+#include "data/abort.h"
+#include "data/datalink.h"
+#include "data/dataset.h"
+#include "data/packet.h"
+#include "framework/lookup.h"
+#include "framework/manutencao.h"
+#include "scriptedui.h"
+#include "widgets/dbgrid.h"
+#include "widgets/maskedit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace fis;
+
+namespace {
+
+// Companies 01 Alfa, 02 Beta, 03 Gama.
+void fillCompanies(ClientDataSet &set)
+{
+    set.addFields({FieldDef::string("CDEMPRESA", 2).setLabel("Código"),
+                   FieldDef::string("NMRAZSOCEMPR", 40).setLabel("Razão Social")});
+    set.createDataSet();
+    for (const auto &[code, name] :
+         {std::pair{"01", "Alfa"}, {"02", "Beta Ltda"}, {"03", "Gama"}}) {
+        set.append();
+        set.fieldByName("CDEMPRESA")->setAsString(code);
+        set.fieldByName("NMRAZSOCEMPR")->setAsString(name);
+        set.post();
+    }
+    set.first();
+}
+
+// Runs action on the modal dialog once it is showing.
+void whenModal(std::function<void(QDialog *)> action)
+{
+    QTimer::singleShot(0, [action] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        action(dialog);
+        if (dialog->isVisible()) { // never leave a test hanging on a window
+            ADD_FAILURE() << "the window is still open";
+            dialog->reject();
+        }
+    });
+}
+
+} // namespace
+
+TEST(LookupButtonTest, BeforeHandlerEmptyListPickAndAfterHandler)
+{
+    test::ScriptedUi ui;
+    ClientDataSet set("qryEmpresa");
+    DataLink link("dtsEmpresa");
+    link.setDataSet(&set);
+    TBtnPesquisa button;
+    button.SetDataSource(&link);
+    button.setTitle("Empresa");
+    button.setEmptyError("Não há empresa cadastrada.");
+    QStringList steps;
+    bool cancel = true;
+    button.OnBeforePesq = [&](TBtnPesquisa *sender, bool &c) {
+        EXPECT_EQ(sender, &button);
+        steps << "before";
+        c = cancel;
+    };
+    button.OnAfterPesq = [&](TBtnPesquisa *) {
+        steps << "after:" + set.fieldByName("CDEMPRESA")->asString();
+    };
+
+    // 1. The before handler cancels: no list, no message, no after handler.
+    button.click();
+    EXPECT_EQ(steps, QStringList({"before"}));
+    EXPECT_TRUE(ui.pickTitles.isEmpty());
+    EXPECT_TRUE(ui.messages.isEmpty());
+
+    // 2. An empty (here closed) set: the button's message, no list.
+    cancel = false;
+    steps.clear();
+    button.click();
+    EXPECT_EQ(ui.messageTexts(), QStringList({"Não há empresa cadastrada."}));
+    EXPECT_TRUE(ui.pickTitles.isEmpty());
+    EXPECT_EQ(steps, QStringList({"before"}));
+
+    // 3. A pick: the picked row is current when the after handler runs.
+    fillCompanies(set);
+    ui.messages.clear();
+    steps.clear();
+    ui.pickField = "CDEMPRESA";
+    ui.pickValue = QString("02");
+    button.click();
+    EXPECT_EQ(ui.pickTitles, QStringList({"Empresa"}));
+    EXPECT_EQ(steps, QStringList({"before", "after:02"}));
+    EXPECT_TRUE(ui.messages.isEmpty());
+
+    // 4. Nothing picked: no after handler.
+    steps.clear();
+    ui.pickValue = QString("99");
+    EXPECT_FALSE(button.execute());
+    EXPECT_EQ(steps, QStringList({"before"}));
+
+    // 5. A refusal in the before handler ends the click silently; another error is reported.
+    button.OnBeforePesq = [](TBtnPesquisa *, bool &) { throw EAbort{}; };
+    button.click();
+    EXPECT_TRUE(ui.messages.isEmpty());
+    button.OnBeforePesq = [](TBtnPesquisa *, bool &) { throw std::runtime_error("falhou"); };
+    button.click();
+    EXPECT_EQ(ui.messageTexts(), QStringList({"falhou"}));
+    EXPECT_EQ(ui.pickTitles.size(), 2);
+}
+
+TEST(PickDialogTest, SearchMovesPickKeepsAndCancelRestores)
+{
+    ClientDataSet set("qryEmpresa");
+    fillCompanies(set);
+    DataLink link;
+    link.setDataSet(&set);
+
+    // Typing part of a name in any case moves to the row; Enter in the search line picks it.
+    whenModal([](QDialog *dialog) {
+        auto *search = dialog->findChild<QLineEdit *>("edtProcura");
+        ASSERT_NE(search, nullptr);
+        auto *grid = dialog->findChild<DBGrid *>("dbgPesquisa");
+        ASSERT_NE(grid, nullptr);
+        grid->setSelectedField("NMRAZSOCEMPR");
+        QTest::keyClicks(search, "BETA");
+        QTest::keyClick(search, Qt::Key_Return);
+    });
+    EXPECT_TRUE(showPickDialog(&link, "Empresa"));
+    EXPECT_EQ(set.fieldByName("CDEMPRESA")->asString(), "02");
+
+    // Moving and then cancelling puts the current row back.
+    whenModal([](QDialog *dialog) {
+        QTest::keyClicks(dialog->findChild<QLineEdit *>("edtProcura"), "gam");
+        dialog->reject();
+    });
+    EXPECT_FALSE(showPickDialog(&link, "Empresa"));
+    EXPECT_EQ(set.fieldByName("CDEMPRESA")->asString(), "02");
+
+    // Nothing to pick from: no window at all.
+    ClientDataSet closed;
+    DataLink closedLink;
+    closedLink.setDataSet(&closed);
+    EXPECT_FALSE(showPickDialog(&closedLink, "Empresa"));
+    EXPECT_FALSE(Pesquisar(nullptr, "Empresa"));
+}
+
+TEST(FindTest, FindsByPartTextRegardlessOfCaseOrLeavesTheRow)
+{
+    ClientDataSet set;
+    fillCompanies(set);
+    set.last();
+    EXPECT_TRUE(findRow(&set, "NMRAZSOCEMPR", "beta l"));
+    EXPECT_EQ(set.recNo(), 2);
+    EXPECT_FALSE(findRow(&set, "NMRAZSOCEMPR", "Delta"));
+    EXPECT_EQ(set.recNo(), 2);
+    EXPECT_FALSE(findRow(&set, "NADA", "Alfa"));
+    EXPECT_FALSE(findRow(&set, "NMRAZSOCEMPR", ""));
+
+    test::ScriptedUi ui;
+    whenModal([&ui](QDialog *dialog) {
+        auto *value = dialog->findChild<QLineEdit *>("edtValor");
+        auto *fieldChoice = dialog->findChild<QComboBox *>("cbbCampo");
+        ASSERT_EQ(fieldChoice->count(), 2); // the visible fields, by label
+        EXPECT_EQ(fieldChoice->itemText(1), "Razão Social");
+        fieldChoice->setCurrentIndex(1);
+        auto *buttons = dialog->findChild<QDialogButtonBox *>();
+        QAbstractButton *find = buttons->buttons().at(0);
+        QTest::keyClicks(value, "zzz");
+        find->click(); // not found: told, window stays
+        EXPECT_EQ(ui.messages.size(), 1);
+        value->clear();
+        QTest::keyClicks(value, "ALF");
+        find->click();
+    });
+    EXPECT_TRUE(showFindDialog(&set));
+    EXPECT_EQ(set.recNo(), 1);
+}
+
+namespace {
+
+DataPacket integrationPacket()
+{
+    ClientDataSet set;
+    set.addFields({FieldDef::string("CDCONTA", 10), FieldDef::floating("VRLANCTO")});
+    set.createDataSet();
+    set.append();
+    set.fieldByName("CDCONTA")->setAsString("1.1.01");
+    set.fieldByName("VRLANCTO")->setAsFloat(150.0);
+    set.post();
+    return set.data();
+}
+
+QString accountOf(const DataPacket &packet)
+{
+    ClientDataSet set;
+    set.setData(packet);
+    return set.fieldByName("CDCONTA")->asString();
+}
+
+} // namespace
+
+TEST(IntegrationWindowTest, OkGivesTheEditedPacketCancelGivesNull)
+{
+    const DataPacket packet = integrationPacket();
+
+    whenModal([](QDialog *dialog) {
+        EXPECT_EQ(frmManutIntegra, dialog);
+        auto *grid = dialog->findChild<DBGrid *>("dbgManutIntegra");
+        ASSERT_NE(grid, nullptr);
+        ClientDataSet *set = grid->dataSet();
+        set->edit();
+        set->fieldByName("CDCONTA")->setAsString("2.1.05");
+        // Left in edit state: OK posts it.
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    const DataPacket edited = showIntegrationDialog(packet);
+    EXPECT_EQ(frmManutIntegra, nullptr);
+    ASSERT_FALSE(edited.isNull());
+    EXPECT_EQ(accountOf(edited), "2.1.05");
+
+    whenModal([](QDialog *dialog) {
+        ClientDataSet *set = dialog->findChild<DBGrid *>("dbgManutIntegra")->dataSet();
+        set->edit();
+        set->fieldByName("CDCONTA")->setAsString("9.9.99");
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
+    });
+    EXPECT_TRUE(showIntegrationDialog(packet).isNull());
+
+    // Nothing to show, or a packet that does not decode: no window.
+    EXPECT_TRUE(showIntegrationDialog(DataPacket{}).isNull());
+    EXPECT_THROW(showIntegrationDialog(DataPacket{QByteArray("\xff\x00garbage", 9)}),
+                 std::exception);
+}
+
+TEST(IntegrationWindowTest, CriaManutencaoGoesThroughHostUi)
+{
+    test::ScriptedUi ui;
+    const DataPacket packet = integrationPacket();
+    EXPECT_TRUE(CriaManutencao(packet).isNull()); // the scripted clerk cancels
+    ui.integrationAnswer = [](const DataPacket &in) { return in; };
+    EXPECT_EQ(CriaManutencao(packet), packet);
+    ASSERT_EQ(ui.integrationPackets.size(), 2);
+    EXPECT_EQ(ui.integrationPackets.at(0), packet);
+    EXPECT_TRUE(CriaManutencao(DataPacket{}).isNull()); // nothing to correct: not shown
+    EXPECT_EQ(ui.integrationPackets.size(), 2);
+}
