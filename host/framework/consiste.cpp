@@ -2,6 +2,7 @@
 
 #include "data/abort.h"
 #include "data/dataset.h"
+#include "widgets/dbgrid.h"
 #include "widgets/hostui.h"
 
 #include <QApplication>
@@ -188,6 +189,11 @@ double Consiste::RoundDec(double value, int places)
                             'e' + QByteArray::number(resultExponent);
     const double result = std::strtod(text.constData(), nullptr);
     return result == 0.0 ? 0.0 : result;
+}
+
+int Consiste::IndiceCol(const fis::DBGrid *grid, const QString &fieldName)
+{
+    return grid ? grid->columnIndexOf(fieldName) : -1;
 }
 
 fis::TDateTime Consiste::PriDiaMes(fis::TDateTime date)

@@ -9,8 +9,9 @@
 class QWidget;
 
 namespace fis {
+class DBGrid;
 class Field;
-}
+} // namespace fis
 
 class Consiste
 {
@@ -70,6 +71,10 @@ public:
     // decimal form so that representation noise does not decide (RoundDec(1.005, 2) = 1.01).
     // places may be negative (tens, hundreds...). NaN and infinities come back unchanged.
     static double RoundDec(double value, int places);
+
+    // Index of the grid column bound to the field (name compared without regard to case); -1 when
+    // no column shows it or there is no grid.
+    static int IndiceCol(const fis::DBGrid *grid, const QString &fieldName);
 
     // First day of the month of the date (the null date stays null).
     static fis::TDateTime PriDiaMes(fis::TDateTime date);

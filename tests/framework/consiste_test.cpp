@@ -4,6 +4,7 @@
 #include "data/dataset.h"
 #include "data/packet.h"
 #include "framework/consiste.h"
+#include "widgets/dbgrid.h"
 #include "widgets/errorguard.h"
 
 #include <QLineEdit>
@@ -199,4 +200,16 @@ TEST(SetChildEnabled, DirectChildrenFollowContainerUntouched)
     EXPECT_TRUE(edit->isEnabled());
     EXPECT_TRUE(innerEdit->isEnabled());
     Consiste::SetChildEnabled(nullptr, true); // harmless
+}
+
+TEST(IndiceCol, FindsTheColumnBoundToAField)
+{
+    fis::DBGrid dbgPadrao;
+    dbgPadrao.addColumn(QStringLiteral("IDCHECK"));
+    dbgPadrao.addColumn(QStringLiteral("CDFILIAL"));
+    dbgPadrao.addColumn(QStringLiteral("VENCIMENTO"));
+    EXPECT_EQ(Consiste::IndiceCol(&dbgPadrao, QStringLiteral("VENCIMENTO")), 2);
+    EXPECT_EQ(Consiste::IndiceCol(&dbgPadrao, QStringLiteral("cdfilial")), 1);
+    EXPECT_EQ(Consiste::IndiceCol(&dbgPadrao, QStringLiteral("SOMA")), -1);
+    EXPECT_EQ(Consiste::IndiceCol(nullptr, QStringLiteral("IDCHECK")), -1);
 }
