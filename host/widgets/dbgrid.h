@@ -10,6 +10,7 @@
 // keys pass through the same two stages.
 #include "data/datalink.h"
 #include "data/dataset.h"
+#include "widgets/maskedit.h"
 
 #include <QFlags>
 #include <QFont>
@@ -25,7 +26,6 @@ namespace fis {
 
 class DBGrid;
 class GridModel;
-class MaskEdit;
 
 enum class ColumnButtonStyle { Auto, Ellipsis };
 
