@@ -37,6 +37,15 @@ bool readWhole(QCborStreamReader &reader, Result *out, ReadFn readFn)
     return true;
 }
 
+// A CBOR integer as a double. QCborStreamReader::toInteger() overflows for magnitudes beyond
+// qint64 (undefined behaviour, and a wrong sign for large unsigned values): read both halves.
+double integerValue(const QCborStreamReader &reader)
+{
+    if (reader.isUnsignedInteger())
+        return double(reader.toUnsignedInteger());
+    return -1.0 - double(quint64(reader.toNegativeInteger()));
+}
+
 } // namespace
 
 TDateTime TDateTime::datePart() const
@@ -217,7 +226,7 @@ bool readVariant(QCborStreamReader &reader, Variant *out, QString *error, int de
         else if (reader.isFloat16())
             d = double(float(reader.toFloat16()));
         else
-            d = double(reader.toInteger());
+            d = integerValue(reader);
         reader.next();
         *out = Variant(d);
         return true;
@@ -230,7 +239,7 @@ bool readVariant(QCborStreamReader &reader, Variant *out, QString *error, int de
                 return fail(error, QStringLiteral("data sem valor numérico"));
             const double d = reader.isDouble()  ? reader.toDouble()
                              : reader.isFloat() ? double(reader.toFloat())
-                                                : double(reader.toInteger());
+                                                : integerValue(reader);
             reader.next();
             if (!std::isfinite(d))
                 return fail(error, QStringLiteral("data inválida"));
