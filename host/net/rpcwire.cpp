@@ -196,7 +196,9 @@ bool decodeResponse(const QByteArray &bytes, RpcResponse *out, QString *error)
                 return fail(error, QStringLiteral("indicador \"ok\" inválido"));
             response.ok = reader.toBool();
             haveOk = true;
-            return reader.next();
+            if (!reader.next())
+                return fail(error, QStringLiteral("resposta corrompida após o indicador \"ok\""));
+            return true;
         }
         if (key == QLatin1String("result")) {
             if (haveResult)

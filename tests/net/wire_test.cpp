@@ -236,3 +236,16 @@ TEST(RpcWire, MalformedResponsesAreRefused)
         EXPECT_FALSE(decodeResponse(whole.left(n), &out, &error)) << "prefix " << n;
     }
 }
+
+TEST(RpcWire, IntegersBeyondSixtyFourBitsKeepTheirSignAndSize)
+{
+    // args: [uint64 max, -1 - 2^63] (integers are accepted as numbers from other encoders)
+    const QByteArray bytes = QByteArray::fromHex(
+        "a2666d6574686f646158646172677382 1bffffffffffffffff 3b8000000000000000");
+    RpcRequest out;
+    QString error;
+    ASSERT_TRUE(decodeRequest(bytes, &out, &error)) << error.toStdString();
+    ASSERT_EQ(out.args.size(), 2);
+    EXPECT_DOUBLE_EQ(out.args[0].toDouble(), 18446744073709551615.0);
+    EXPECT_DOUBLE_EQ(out.args[1].toDouble(), -9223372036854775809.0);
+}
