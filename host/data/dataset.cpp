@@ -344,11 +344,9 @@ struct ClientDataSet::Private
             if (def.name.compare(indexName, Qt::CaseInsensitive) != 0)
                 continue;
             for (const QString &name : def.fields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-                const Field *f = q->findField(name.trimmed());
-                if (!f)
-                    fail(QStringLiteral("Índice '%1': campo '%2' não encontrado em '%3'.")
-                             .arg(def.name, name.trimmed(), setName()));
-                key->cols.push_back(f->index());
+                // setIndexName() and setData() refuse unknown fields; never fail mid-change.
+                if (const Field *f = q->findField(name.trimmed()))
+                    key->cols.push_back(f->index());
             }
             key->descending = def.options.testFlag(IndexOption::Descending);
             key->caseInsensitive = def.options.testFlag(IndexOption::CaseInsensitive);
@@ -1111,6 +1109,21 @@ void ClientDataSet::setData(const DataPacket &packet)
             defs.append(def);
         }
         expr = detail::FilterExpr::parse(d->filterText, defs);
+    }
+    if (adopt && !d->indexName.isEmpty()) {
+        for (const IndexDef &index : std::as_const(d->indexes)) {
+            if (index.name.compare(d->indexName, Qt::CaseInsensitive) != 0)
+                continue;
+            for (const QString &name : index.fields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+                const bool known = std::any_of(
+                    packetFields.begin(), packetFields.end(), [&](const PacketField &f) {
+                        return f.name.compare(name.trimmed(), Qt::CaseInsensitive) == 0;
+                    });
+                if (!known)
+                    d->fail(QStringLiteral("Índice '%1': campo '%2' não está no pacote de '%3'.")
+                                .arg(index.name, name.trimmed(), d->setName()));
+            }
+        }
     }
     const bool wasActive = d->active();
     if (wasActive)

@@ -231,8 +231,10 @@ public:
 
         const qint64 announced = enterArray(QStringLiteral("linhas"));
         if (announced > 0) {
-            // Each row takes at least one byte: never reserve more than the input can hold.
-            const qsizetype rows = qsizetype(std::min<qint64>(announced, m_bytes.size()));
+            // A row takes at least one byte per value plus its head: never reserve more rows
+            // than the input can hold, whatever a corrupt count announces.
+            const qint64 fit = m_bytes.size() / (1 + fields.size());
+            const qsizetype rows = qsizetype(std::min<qint64>(announced, fit));
             for (qsizetype t = 0; t < target.size(); ++t)
                 if (bound[size_t(t)])
                     content.cols[size_t(t)].reserve(rows);
@@ -438,6 +440,9 @@ private:
         if (n > qsizetype(UINT32_MAX) || c.text.size() > qsizetype(UINT32_MAX))
             fail(QStringLiteral("texto grande demais"));
         n = detail::utf8Cut(c.text.data() + begin, n, c.size);
+        if (c.type == FieldType::FixedString) // kept without its padding, padded when read
+            while (n > 0 && c.text.data()[begin + n - 1] == ' ')
+                --n;
         c.text.truncate(begin + n);
         c.start.push_back(quint32(begin));
         c.len.push_back(quint32(n));

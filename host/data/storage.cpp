@@ -132,7 +132,11 @@ void Column::set(qint32 row, const Variant &value)
             len[size_t(row)] = 0;
             return;
         }
-        const QByteArray bytes = value.toString().toUtf8();
+        QString text = value.toString();
+        if (type == FieldType::FixedString) // kept without its padding, padded when read
+            while (text.endsWith(QLatin1Char(' ')))
+                text.chop(1);
+        const QByteArray bytes = text.toUtf8();
         setUtf8(row, bytes.constData(), bytes.size());
         return;
     }

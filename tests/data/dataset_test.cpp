@@ -585,6 +585,16 @@ TEST(DataSetStates, DefinitionsAndStaleBookmarksAreGuarded)
     generic.setData(buildPacket({{"X", FieldType::Float, 0}}, {{1.0}}));
     EXPECT_EQ(generic.fieldCount(), 1);
     EXPECT_DOUBLE_EQ(generic.fieldByName("X")->asFloat(), 1.0);
+    // An ordered generic set refuses a packet that lacks its key, keeping what it had.
+    ClientDataSet ordered("cdsOrdered");
+    ordered.addIndex("idxX", "X");
+    ordered.setIndexName("idxX");
+    ordered.setData(buildPacket({{"X", FieldType::Float, 0}}, {{2.0}, {1.0}}));
+    EXPECT_DOUBLE_EQ(ordered.fieldByName("X")->asFloat(), 1.0);
+    EXPECT_THROW(ordered.setData(buildPacket({{"Y", FieldType::Float, 0}}, {{3.0}})), DataSetError);
+    EXPECT_EQ(ordered.recordCount(), 2);
+    EXPECT_DOUBLE_EQ(ordered.fieldByName("X")->asFloat(), 1.0);
+
     set->setData(buildPacket({{"X", FieldType::Float, 0}}, {{1.0}}));
     EXPECT_EQ(set->fieldCount(), 5);
     EXPECT_EQ(set->recordCount(), 1);
