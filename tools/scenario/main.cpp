@@ -1,0 +1,93 @@
+// fis-scenario SCRIPT [--server HOST:PORT] [--module FILE] [--timeout SECONDS]
+//
+// Runs a scenario script against the real module under the offscreen platform (unless
+// QT_QPA_PLATFORM says otherwise), printing a transcript of every action. Exit code: 0 when every
+// expectation held, 1 at the first failure, 2 for a script that cannot be read or a set-up that
+// cannot be made, 3 when the run took longer than the timeout.
+#include "runner.h"
+#include "script.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QLocale>
+#include <QTextStream>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("fis-scenario"));
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Runs a scenario script against the GPS screen module."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("script"), QStringLiteral("The script (.fis)."));
+    const QCommandLineOption server(QStringLiteral("server"),
+                                    QStringLiteral("A real application server to use."),
+                                    QStringLiteral("host:port"));
+    const QCommandLineOption module(
+        QStringLiteral("module"), QStringLiteral("The module file (default: beside this program)."),
+        QStringLiteral("file"));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"), QStringLiteral("Give up after this many seconds (default 120)."),
+        QStringLiteral("seconds"), QStringLiteral("120"));
+    parser.addOption(server);
+    parser.addOption(module);
+    parser.addOption(timeout);
+    parser.process(app);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QStringList args = parser.positionalArguments();
+    if (args.size() != 1) {
+        err << "usage: fis-scenario SCRIPT [--server HOST:PORT] [--module FILE] [--timeout S]"
+            << Qt::endl;
+        return 2;
+    }
+
+    fis::scenario::Script script;
+    try {
+        script = fis::scenario::parseFile(args.first());
+    } catch (const fis::scenario::ScriptError &e) {
+        err << "fis-scenario: " << e.describe() << Qt::endl;
+        return 2;
+    }
+
+    // A hung action (a window nobody answers, a call that never returns) must not hang the
+    // test run: past the timeout the process ends with code 3.
+    bool ok = false;
+    const int seconds = parser.value(timeout).toInt(&ok);
+    if (ok && seconds > 0) {
+        std::thread([seconds, file = args.first().toStdString()] {
+            std::this_thread::sleep_for(std::chrono::seconds(seconds));
+            std::fprintf(stderr, "FAILED %s: timed out after %d s\n", file.c_str(), seconds);
+            std::fflush(stdout);
+            std::fflush(stderr);
+            std::_Exit(3);
+        }).detach();
+    }
+
+    fis::scenario::RunOptions options;
+    options.server = parser.value(server);
+    options.modulePath = parser.value(module);
+    int code = 0;
+    {
+        fis::scenario::Runner runner(std::move(script), options, out, err);
+        code = runner.run();
+    }
+    out.flush();
+    err.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // The module's windows belong to the module; leave without tearing them down from here.
+    std::_Exit(code);
+}

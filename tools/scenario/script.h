@@ -1,0 +1,195 @@
+#pragma once
+// The scenario language: a plain-text script of setup statements, clerk actions and
+// expectations, one statement a line (blocks for inline tables), parsed into Statements that
+// the runner executes in order. docs/scenario.md describes every statement.
+#include "data/variant.h"
+
+#include <QKeyCombination>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace fis::scenario {
+
+// A script that cannot be read: where and why.
+class ScriptError : public std::runtime_error
+{
+public:
+    ScriptError(const QString &file, int line, const QString &message);
+    QString file() const { return m_file; }
+    int line() const { return m_line; }
+    QString message() const { return m_message; }
+    QString describe() const; // "file:line: message"
+
+private:
+    QString m_file;
+    int m_line;
+    QString m_message;
+};
+
+// Column types of an inline table: the record-set field types.
+enum class ColumnType { String, Fixed, Float, Date };
+
+struct TableColumn
+{
+    QString name;
+    ColumnType type = ColumnType::String;
+    int size = 0; // text columns; 0 = the record sets' default size
+};
+
+// A small table written in the script: columns with types, then rows of values (null, QString,
+// double or fis::TDateTime, converted by column type).
+struct InlineTable
+{
+    QString name;
+    QList<TableColumn> columns;
+    QList<QVariantList> rows;
+    int line = 0;
+};
+
+// A value the script compares against: an exact variant, anything, or a packet (of n rows).
+struct Expected
+{
+    enum class Kind { Exact, Any, AnyPacket, PacketRows };
+    Kind kind = Kind::Exact;
+    Variant value;
+    int rows = 0;
+
+    static Expected exact(const Variant &v) { return {Kind::Exact, v, 0}; }
+    QString describe() const;
+    bool matches(const Variant &actual, QString *found = nullptr) const;
+};
+
+// The answer a method of the fake server gives.
+struct ReplySpec
+{
+    bool once = false;          // queued for one call, else the method's default answer
+    QMap<int, Variant> outputs; // 1-based position -> value written back
+    bool isError = false;
+    QString errorText;
+    Variant result;
+    QString packetName; // result is the named inline table, resolved when it runs
+    std::optional<InlineTable> table;
+};
+
+enum class StatementKind {
+    // setup
+    Login,    // settings: key -> text
+    Server,   // text: "fake" or "host:port"
+    Database, // text: SQLite file path
+    DbTable,  // table
+    DbSql,    // text: SQL statements
+    Table,    // table (named)
+    Reply,    // target = method, reply
+    Answer,   // answerKind, see below
+    Note,     // text
+    // actions
+    Call,   // target = entry point
+    Type,   // target (may be empty = focused), text
+    Key,    // keys, target (may be empty)
+    Click,  // target
+    Menu,   // text = caption path
+    Focus,  // target
+    Leave,  // target (may be empty), other = destination (may be empty)
+    Choose, // target, number (index) or text
+    Cell,   // target = grid, number = row, field, flag = double click
+    Title,  // target = grid, field
+    Close,  // target
+    // expectations
+    Expect, // expectKind, see below
+};
+
+enum class AnswerKind {
+    PickRow,
+    PickValue,
+    PickCancel,
+    FindValue,
+    FindCancel,
+    IntegrationSame,
+    IntegrationCancel,
+    IntegrationPacket,
+    Confirm,
+    Dialog
+};
+
+enum class ExpectKind {
+    Message,     // text, other = kind word (may be empty)
+    NoMessage,   // sinceLine (0 = since the last action)
+    Messages,    // number
+    Focus,       // target
+    State,       // target, text = state word
+    Text,        // target, text
+    Display,     // target, text
+    Index,       // target, number
+    Count,       // target, number
+    Row,         // target, number
+    Property,    // target, field = property name, expected
+    Cell,        // target = grid, number = row, field, text
+    Records,     // target = record set, number
+    Field,       // target = record set, number = row, field, expected
+    Call,        // target = method, number = n-th last (1 = last), args
+    NoCall,      // sinceLine
+    Calls,       // target = method, number
+    Dialog,      // target, flag = "opened" (since the last action) rather than open now
+    NoDialog,    //
+    Pick,        // text = title (may be empty)
+    Find,        //
+    Integration, //
+    Result,      // flag = expected result
+};
+
+struct Statement
+{
+    StatementKind kind = StatementKind::Note;
+    QString file;
+    int line = 0;
+    QString source; // the statement's text as written (first line of a block)
+
+    QString target;
+    QString other;
+    QString text;
+    QString field;
+    int number = 0;
+    int sinceLine = 0;
+    bool flag = false;
+    bool hasNumber = false;
+
+    QMap<QString, QString> settings;      // login
+    QList<QKeyCombination> keys;          // key
+    QList<std::pair<int, Expected>> args; // expect call: 1-based position -> value
+    Expected expected;                    // expect property / field
+    ReplySpec reply;                      // reply
+    AnswerKind answerKind = AnswerKind::PickCancel;
+    ExpectKind expectKind = ExpectKind::Message;
+    Variant value;                     // answer pick/find value
+    std::optional<InlineTable> table;  // table, database table, answer integration
+    std::shared_ptr<Statement> nested; // answer dialog NAME <action>
+
+    bool isAction() const;
+};
+
+struct Script
+{
+    QString file;
+    QString baseDir; // where the script's relative paths start
+    QList<Statement> statements;
+};
+
+// Reads a script (includes are resolved relative to the including file). Throws ScriptError.
+Script parseFile(const QString &path);
+// Parses text as if it were the file `file` (includes resolved relative to baseDir).
+Script parseText(const QString &text, const QString &file = QStringLiteral("<script>"),
+                 const QString &baseDir = QString());
+
+// Helpers shared with the runner and the tests.
+QString expectKindName(ExpectKind kind);
+QString formatVariant(const Variant &v);
+// A date literal "dd/MM/yyyy" or "dd/MM/yyyy HH:mm[:ss]"; nullopt when it is not one.
+std::optional<TDateTime> parseDateLiteral(const QString &text);
+
+} // namespace fis::scenario
