@@ -332,19 +332,26 @@ TfrmDadosGerRel::PreviewShower TfrmDadosGerRel::setPreviewShower(PreviewShower s
 void TfrmDadosGerRel::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_created)
-        return;
-    if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget())) {
-        connect(sub, &QMdiSubWindow::aboutToActivate, this,
-                [this] { fis::guarded([this] { FormActivate(); }); });
-    }
-    fis::guarded([this] { create(); });
+    if (!m_created)
+        fis::guarded([this] { create(); });
 }
 
 void TfrmDadosGerRel::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    // A screen that is its own window (not inside a sub-window) activates with its window.
+    if (event->type() == QEvent::ParentChange) {
+        // Inside the host's workspace the screen activates with its sub-window.
+        if (m_subWindowConnection)
+            disconnect(m_subWindowConnection);
+        if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
+            m_subWindowConnection = connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
+                fis::guarded([this] {
+                    create(); // the first activation may come before the first show
+                    FormActivate();
+                });
+            });
+    }
+    // A screen that is its own window activates with its window.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_created &&
         !qobject_cast<QMdiSubWindow *>(parentWidget()))
         fis::guarded([this] { FormActivate(); });

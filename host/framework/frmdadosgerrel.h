@@ -128,5 +128,6 @@ private:
     QVBoxLayout *m_dataLayout = nullptr;
     std::unique_ptr<QPrinter> m_printer;
     bool m_printerChosen = false;
+    QMetaObject::Connection m_subWindowConnection;
     bool m_created = false;
 };

@@ -4,8 +4,10 @@
 #include "data/datalink.h"
 #include "data/dataset.h"
 #include "data/packet.h"
+#include "framework/hostdatabase.h"
 #include "framework/lookup.h"
 #include "framework/manutencao.h"
+#include "framework/tadoibquery.h"
 #include "scriptedui.h"
 #include "widgets/dbgrid.h"
 #include "widgets/maskedit.h"
@@ -16,6 +18,8 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -116,6 +120,44 @@ TEST(LookupButtonTest, BeforeHandlerEmptyListPickAndAfterHandler)
     button.click();
     EXPECT_EQ(ui.messageTexts(), QStringList({"falhou"}));
     EXPECT_EQ(ui.pickTitles.size(), 2);
+}
+
+TEST(LookupButtonTest, AClosedQueryIsOpenedBeforeTheList)
+{
+    test::ScriptedUi ui;
+    const QString connection = QStringLiteral("fwscreens_lookup");
+    {
+        QSqlDatabase db = HostDatabase::open(QStringLiteral(":memory:"), connection);
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("CREATE TABLE FILIAL (CDFILIAL TEXT, NMFILIAL TEXT)"));
+        ASSERT_TRUE(q.exec("INSERT INTO FILIAL VALUES ('0001', 'Matriz'), ('0002', 'Filial')"));
+    }
+    {
+        TADOIBQuery query("qryFilial");
+        query.setConnectionName(connection);
+        query.setSQL(QStringLiteral("SELECT CDFILIAL, NMFILIAL FROM FILIAL ORDER BY CDFILIAL"));
+        DataLink link;
+        link.setDataSet(&query);
+        TBtnPesquisa button;
+        button.SetDataSource(&link);
+        button.setTitle("Filial");
+        QString picked;
+        button.OnAfterPesq = [&](TBtnPesquisa *) {
+            picked = query.FieldByName("NMFILIAL")->asString();
+        };
+        ui.pickField = "CDFILIAL";
+        ui.pickValue = QString("0002");
+        EXPECT_TRUE(button.execute());
+        EXPECT_TRUE(query.Active());
+        EXPECT_EQ(picked, "Filial");
+
+        // A table without rows: the default text when the button has none of its own.
+        query.Close();
+        query.setSQL(QStringLiteral("SELECT CDFILIAL FROM FILIAL WHERE 1 = 0"));
+        EXPECT_FALSE(button.execute());
+        EXPECT_EQ(ui.messageTexts(), QStringList({"Não há registros para pesquisar."}));
+    }
+    HostDatabase::close(connection);
 }
 
 TEST(PickDialogTest, SearchMovesPickKeepsAndCancelRestores)

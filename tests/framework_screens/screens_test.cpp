@@ -11,6 +11,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QSqlDatabase>
@@ -52,8 +54,20 @@ public:
         TfrmDadosGerRel::sbtPrintClick(sender);
         ++afterPrint; // what a module does once the report is out (e.g. record the emission)
     }
+    void FormCreate() override
+    {
+        TfrmDadosGerRel::FormCreate();
+        ++created;
+    }
+    void FormActivate() override
+    {
+        TfrmDadosGerRel::FormActivate();
+        ++activated;
+    }
     int paramsCalls = 0;
     int afterPrint = 0;
+    int created = 0;
+    int activated = 0;
 };
 
 class ReportScreenTest : public ::testing::Test
@@ -133,6 +147,31 @@ TEST_F(ReportScreenTest, ComboListsTheCodesReportsAndSaveAsWritesThePdf)
     screen.sbtSalvarComo->click();
     EXPECT_TRUE(ui.messages.isEmpty());
     EXPECT_EQ(screen.paramsCalls, 1);
+}
+
+TEST_F(ReportScreenTest, InsideTheHostsWorkspaceCreatesOnceAndActivatesWithItsWindow)
+{
+    QMdiArea area;
+    auto *screen = new ReportScreen;
+    screen->setReportDir(dir.path());
+    QMdiSubWindow *sub = area.addSubWindow(screen);
+    area.show();
+    sub->show();
+    area.setActiveSubWindow(sub);
+    EXPECT_EQ(screen->created, 1);
+    EXPECT_EQ(screen->cbbReportNames->count(), 2);
+    const int activations = screen->activated;
+    EXPECT_GE(activations, 1);
+
+    auto *other = area.addSubWindow(new QLabel("outra"));
+    other->show();
+    area.setActiveSubWindow(other);
+    area.setActiveSubWindow(sub);
+    EXPECT_EQ(screen->activated, activations + 1);
+    EXPECT_EQ(screen->created, 1);
+
+    screen->sbtFechar->click();
+    EXPECT_EQ(area.subWindowList().size(), 1);
 }
 
 TEST_F(ReportScreenTest, PrintWithoutPrinterGoesToPdfAndACancelStopsWhatFollows)
