@@ -8,6 +8,7 @@
 #include <QAbstractTableModel>
 #include <QAction>
 #include <QApplication>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
@@ -28,88 +29,38 @@ quint16 virtualKeyOf(const QKeyEvent *event)
         return quint16(65 + (key - Qt::Key_A));
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
         return quint16(112 + (key - Qt::Key_F1));
-    switch (key) {
-    case Qt::Key_Backspace:
-        return 8;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return 9;
-    case Qt::Key_Clear:
-        return 12;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    case Qt::Key_Shift:
-        return 16;
-    case Qt::Key_Control:
-        return 17;
-    case Qt::Key_Alt:
-        return 18;
-    case Qt::Key_Pause:
-        return 19;
-    case Qt::Key_CapsLock:
-        return 20;
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_Space:
-        return 32;
-    case Qt::Key_PageUp:
-        return 33;
-    case Qt::Key_PageDown:
-        return 34;
-    case Qt::Key_End:
-        return 35;
-    case Qt::Key_Home:
-        return 36;
-    case Qt::Key_Left:
-        return 37;
-    case Qt::Key_Up:
-        return 38;
-    case Qt::Key_Right:
-        return 39;
-    case Qt::Key_Down:
-        return 40;
-    case Qt::Key_Print:
-        return 44;
-    case Qt::Key_Insert:
-        return 45;
-    case Qt::Key_Delete:
-        return 46;
-    case Qt::Key_Asterisk:
-        return keypad ? 106 : 56;
-    case Qt::Key_Plus:
-        return keypad ? 107 : 187;
-    case Qt::Key_Minus:
-        return keypad ? 109 : 189;
-    case Qt::Key_Period:
-        return keypad ? 110 : 190;
-    case Qt::Key_Slash:
-        return keypad ? 111 : 193; // the Brazilian keyboard's own slash key
-    case Qt::Key_Comma:
-        return keypad ? 194 : 188;
-    case Qt::Key_Semicolon:
-        return 191;
-    case Qt::Key_Equal:
-        return 187;
-    case Qt::Key_Apostrophe:
-    case Qt::Key_QuoteDbl:
-        return 192;
-    case Qt::Key_BracketLeft:
-    case Qt::Key_BraceLeft:
-        return 221;
-    case Qt::Key_BracketRight:
-    case Qt::Key_BraceRight:
-        return 220;
-    case Qt::Key_Backslash:
-    case Qt::Key_Bar:
-        return 226;
-    case Qt::Key_NumLock:
-        return 144;
-    case Qt::Key_ScrollLock:
-        return 145;
-    default:
-        return 0;
+    if (keypad) {
+        static const QHash<int, quint16> pad = {{Qt::Key_Asterisk, 106}, {Qt::Key_Plus, 107},
+                                                {Qt::Key_Minus, 109},    {Qt::Key_Period, 110},
+                                                {Qt::Key_Slash, 111},    {Qt::Key_Comma, 194}};
+        if (const auto it = pad.constFind(key); it != pad.constEnd())
+            return *it;
     }
+    // Punctuation as the Brazilian (ABNT2) keyboard places it.
+    static const QHash<int, quint16> keys = {
+        {Qt::Key_Backspace, 8},    {Qt::Key_Tab, 9},
+        {Qt::Key_Backtab, 9},      {Qt::Key_Clear, 12},
+        {Qt::Key_Return, 13},      {Qt::Key_Enter, 13},
+        {Qt::Key_Shift, 16},       {Qt::Key_Control, 17},
+        {Qt::Key_Alt, 18},         {Qt::Key_Pause, 19},
+        {Qt::Key_CapsLock, 20},    {Qt::Key_Escape, 27},
+        {Qt::Key_Space, 32},       {Qt::Key_PageUp, 33},
+        {Qt::Key_PageDown, 34},    {Qt::Key_End, 35},
+        {Qt::Key_Home, 36},        {Qt::Key_Left, 37},
+        {Qt::Key_Up, 38},          {Qt::Key_Right, 39},
+        {Qt::Key_Down, 40},        {Qt::Key_Print, 44},
+        {Qt::Key_Insert, 45},      {Qt::Key_Delete, 46},
+        {Qt::Key_NumLock, 144},    {Qt::Key_ScrollLock, 145},
+        {Qt::Key_Semicolon, 191},  {Qt::Key_Equal, 187},
+        {Qt::Key_Plus, 187},       {Qt::Key_Comma, 188},
+        {Qt::Key_Minus, 189},      {Qt::Key_Period, 190},
+        {Qt::Key_Slash, 193},      {Qt::Key_Apostrophe, 192},
+        {Qt::Key_QuoteDbl, 192},   {Qt::Key_BracketLeft, 221},
+        {Qt::Key_BraceLeft, 221},  {Qt::Key_BracketRight, 220},
+        {Qt::Key_BraceRight, 220}, {Qt::Key_Backslash, 226},
+        {Qt::Key_Bar, 226},
+    };
+    return keys.value(key, 0);
 }
 
 QChar typedCharOf(const QKeyEvent *event)
@@ -150,45 +101,17 @@ QString dingbatText(const QString &text, const QFont &font)
     const QString family = font.family().toLower().remove(QLatin1Char(' '));
     if (family != QLatin1String("monotypesorts") && family != QLatin1String("zapfdingbats"))
         return text;
+    // Most of the font lines up with the dingbats block; these few live elsewhere in Unicode.
+    static const QHash<ushort, ushort> elsewhere = {{0x25, 0x260e}, {0x2a, 0x261b}, {0x48, 0x2605},
+                                                    {0x6c, 0x25cf}, {0x6e, 0x25a0}, {0x73, 0x25b2},
+                                                    {0x74, 0x25bc}, {0x75, 0x25c6}, {0x77, 0x25d7}};
     QString out;
     for (QChar c : text) {
         const ushort u = c.unicode();
-        if (u < 0x21 || u > 0x7e) {
+        if (u < 0x21 || u > 0x7e)
             out += c;
-            continue;
-        }
-        switch (u) {
-        case 0x25:
-            out += QChar(0x260e);
-            break;
-        case 0x2a:
-            out += QChar(0x261b);
-            break;
-        case 0x48:
-            out += QChar(0x2605);
-            break;
-        case 0x6c:
-            out += QChar(0x25cf);
-            break;
-        case 0x6e:
-            out += QChar(0x25a0);
-            break;
-        case 0x73:
-            out += QChar(0x25b2);
-            break;
-        case 0x74:
-            out += QChar(0x25bc);
-            break;
-        case 0x75:
-            out += QChar(0x25c6);
-            break;
-        case 0x77:
-            out += QChar(0x25d7);
-            break;
-        default:
-            out += QChar(0x2700 + (u - 0x20));
-            break;
-        }
+        else
+            out += QChar(elsewhere.value(u, ushort(0x2700 + (u - 0x20))));
     }
     return out;
 }
@@ -581,21 +504,31 @@ void DBGrid::setDataLink(DataLink *link)
     linkConnections_.clear();
     link_ = link;
     if (link) {
+        // The set is in the middle of an operation: the view follows without moving it back.
+        auto quietly = [this](auto change) {
+            ++syncing_;
+            change();
+            --syncing_;
+        };
         linkConnections_ = {
             connect(link, &DataLink::dataSetChanged, this, [this] { resetFromSet(); }),
             connect(link, &DataLink::linkChanged, this, [this] { resetFromSet(); }),
             connect(link, &DataLink::fieldsChanged, this,
-                    [this] {
-                        invalidateFields();
-                        model_->allChanged();
-                        applyColumnLayout();
+                    [this, quietly] {
+                        quietly([this] {
+                            invalidateFields();
+                            model_->allChanged();
+                            applyColumnLayout();
+                        });
                     }),
             connect(link, &DataLink::rowInserted, this,
-                    [this](int row) { model_->rowInserted(row); }),
+                    [this, quietly](int row) { quietly([&] { model_->rowInserted(row); }); }),
             connect(link, &DataLink::rowRemoved, this,
-                    [this](int row) { model_->rowRemoved(row); }),
+                    [this, quietly](int row) { quietly([&] { model_->rowRemoved(row); }); }),
             connect(link, &DataLink::rowMoved, this,
-                    [this](int from, int to) { model_->rowMoved(from, to); }),
+                    [this, quietly](int from, int to) {
+                        quietly([&] { model_->rowMoved(from, to); });
+                    }),
             connect(link, &DataLink::recordChanged, this,
                     [this](int row) { model_->recordChanged(row); }),
             connect(link, &DataLink::activeRowChanged, this, [this](int) { syncFromSet(); }),
@@ -611,10 +544,12 @@ void DBGrid::setDataLink(DataLink *link)
 
 void DBGrid::resetFromSet()
 {
+    ++syncing_;
     invalidateFields();
     drawFailureReported_ = false;
     model_->reset();
     applyColumnLayout();
+    --syncing_;
     syncFromSet();
 }
 
@@ -667,6 +602,7 @@ void DBGrid::setReadOnly(bool on)
 
 void DBGrid::applyOptions()
 {
+    ++syncing_;
     horizontalHeader()->setVisible(testOption(GridOption::Titles));
     horizontalHeader()->setSectionResizeMode(
         testOption(GridOption::ColumnResize) ? QHeaderView::Interactive : QHeaderView::Fixed);
@@ -693,6 +629,7 @@ void DBGrid::applyOptions()
                      pal.color(QPalette::Inactive, QPalette::Text));
     }
     setPalette(pal);
+    --syncing_;
     syncFromSet();
 }
 
@@ -716,6 +653,7 @@ void DBGrid::columnChanged(GridColumn *column, bool layout)
 
 void DBGrid::applyColumnLayout()
 {
+    ++syncing_; // hiding the current column moves the view's current cell: not a column change
     applyingLayout_ = true;
     const int charWidth = fontMetrics().averageCharWidth();
     for (int i = 0; i < columnCount(); ++i) {
@@ -732,6 +670,7 @@ void DBGrid::applyColumnLayout()
             setColumnWidth(i, width);
     }
     applyingLayout_ = false;
+    --syncing_;
     // A hidden selected column gives way to the first visible one (nothing is being left).
     if (GridColumn *c = column(selected_); c && !c->visible()) {
         for (int i = 0; i < columnCount(); ++i) {

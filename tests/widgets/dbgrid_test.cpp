@@ -391,3 +391,50 @@ TEST(GridKeys, QtKeysMapToVirtualKeyNumbers)
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(127)));
     EXPECT_TRUE(typedCharOf(&del).isNull()) << "Delete types nothing";
 }
+
+TEST_F(GridTest, FollowsDeletesViewSwitchesAndAnotherSet)
+{
+    QStringList columnEvents;
+    grid->onColExit = [&] { columnEvents << "exit"; };
+    grid->onColEnter = [&] { columnEvents << "enter"; };
+
+    // Ctrl+Delete asks first; a "no" keeps the row.
+    set.setRecNo(3);
+    ui.confirmAnswer = false;
+    QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(set.recordCount(), 5);
+    ui.confirmAnswer = true;
+    QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(ui.messages.size(), 2);
+    EXPECT_EQ(ui.messages[0].first, MessageKind::Confirmation);
+    EXPECT_EQ(set.recordCount(), 4);
+    EXPECT_EQ(grid->model()->rowCount(), 4);
+    EXPECT_EQ(grid->currentIndex().row(), set.currentRow());
+    EXPECT_EQ(shown(2, 1), QStringLiteral("Nome 4"));
+
+    // The set deleting its last row while it is current: the grid moves with it, not back.
+    set.last();
+    set.deleteRecord();
+    EXPECT_EQ(set.recNo(), 3);
+    EXPECT_EQ(grid->currentIndex().row(), 2);
+
+    // Hiding the selected column (a view switch) is not a column change for the handlers.
+    grid->setSelectedIndex(1);
+    columnEvents.clear();
+    grid->column(1)->setVisible(false);
+    EXPECT_TRUE(columnEvents.isEmpty());
+    EXPECT_EQ(grid->selectedIndex(), 0);
+
+    // Pointing the link at another set shows that set; its missing fields show empty.
+    ClientDataSet other(QStringLiteral("cdsOutro"));
+    other.addFields({FieldDef::string("NAME", 10), FieldDef::floating("EXTRA")});
+    other.createDataSet();
+    other.appendRecord({QStringLiteral("único")});
+    link.setDataSet(&other);
+    EXPECT_EQ(grid->model()->rowCount(), 1);
+    EXPECT_EQ(shown(0, 1), QStringLiteral("único"));
+    EXPECT_EQ(shown(0, 2), QString());
+    link.setDataSet(nullptr);
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    EXPECT_EQ(grid->selectedField(), nullptr);
+}
