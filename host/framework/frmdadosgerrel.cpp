@@ -18,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMdiSubWindow>
+#include <QPageLayout>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -44,8 +45,11 @@ TfrmDadosGerRel::PreviewShower &previewShower()
 {
     static TfrmDadosGerRel::PreviewShower shower = [](QWidget *parent,
                                                       const fis::ReportListing &listing) {
-        QPrinter printer(QPrinter::HighResolution);
-        QPrintPreviewDialog dialog(&printer, parent);
+        // The screen's printer, so that the preview shows the page of the printer set-up.
+        auto *screen = qobject_cast<TfrmDadosGerRel *>(parent);
+        QPrinter own(QPrinter::HighResolution);
+        QPrinter *printer = screen ? screen->printer() : &own;
+        QPrintPreviewDialog dialog(printer, parent);
         dialog.setWindowTitle(listing.title);
         QObject::connect(
             &dialog, &QPrintPreviewDialog::paintRequested, &dialog,
@@ -269,8 +273,9 @@ void TfrmDadosGerRel::sbtPrintClick(QObject *)
         return;
     }
     // No printer at all: the listing goes to a PDF file.
-    TReportDesignerDialog::writePdf(listing,
-                                    askFileName(msgMensagens->Msg(QStringLiteral("Imp_Pdf"))));
+    const QPageLayout layout = p->pageLayout();
+    TReportDesignerDialog::writePdf(
+        listing, askFileName(msgMensagens->Msg(QStringLiteral("Imp_Pdf"))), &layout);
 }
 
 void TfrmDadosGerRel::sbtPreviewClick(QObject *)
@@ -282,7 +287,8 @@ void TfrmDadosGerRel::sbtPreviewClick(QObject *)
 void TfrmDadosGerRel::sbtSalvarComoClick(QObject *)
 {
     const QString file = askFileName(msgMensagens->Msg(QStringLiteral("Salvar_Como")));
-    TReportDesignerDialog::writePdf(runChosenReport(), file);
+    const QPageLayout layout = printer()->pageLayout();
+    TReportDesignerDialog::writePdf(runChosenReport(), file, &layout);
 }
 
 void TfrmDadosGerRel::sbtConfigImpressClick(QObject *)

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QPageLayout>
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QSet>
@@ -485,13 +486,16 @@ void TReportDesignerDialog::printListing(const fis::ReportListing &listing, QPri
     doc->print(printer);
 }
 
-void TReportDesignerDialog::writePdf(const fis::ReportListing &listing, const QString &fileName)
+void TReportDesignerDialog::writePdf(const fis::ReportListing &listing, const QString &fileName,
+                                     const QPageLayout *layout)
 {
     QFile::remove(fileName);
     {
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(fileName);
+        if (layout)
+            printer.setPageLayout(*layout);
         printer.setDocName(listing.title);
         printListing(listing, &printer);
     }

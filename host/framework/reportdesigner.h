@@ -15,6 +15,7 @@
 #include <functional>
 #include <stdexcept>
 
+class QPageLayout;
 class QPrinter;
 class QSqlDatabase;
 class QTextDocument;
@@ -103,7 +104,10 @@ public:
 
     // Output of a listing.
     static void printListing(const fis::ReportListing &listing, QPrinter *printer);
-    static void writePdf(const fis::ReportListing &listing, const QString &fileName);
+    // Writes the listing as a PDF file, on the page of layout when given (the printer set-up's).
+    // Throws std::runtime_error when the file could not be written.
+    static void writePdf(const fis::ReportListing &listing, const QString &fileName,
+                         const QPageLayout *layout = nullptr);
 
 private:
     QString m_connection;
