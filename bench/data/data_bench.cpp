@@ -74,51 +74,53 @@ double bestOf(int runs, const std::function<void()> &f)
 }
 
 // The cheapest complete walk of the packet: every value read, strings copied into one buffer.
+void walkValue(QCborStreamReader &r, std::vector<char> &buffer, qint64 &sink)
+{
+    switch (r.type()) {
+    case QCborStreamReader::Array:
+    case QCborStreamReader::Map:
+        r.enterContainer();
+        while (r.hasNext())
+            walkValue(r, buffer, sink);
+        r.leaveContainer();
+        return;
+    case QCborStreamReader::String:
+    case QCborStreamReader::ByteArray:
+        for (;;) {
+            const qsizetype n = std::max<qsizetype>(r.currentStringChunkSize(), 0);
+            if (qsizetype(buffer.size()) < n)
+                buffer.resize(size_t(n));
+            const auto res = r.readStringChunk(buffer.data(), n);
+            if (res.status != QCborStreamReader::Ok)
+                break;
+            sink += res.data;
+        }
+        return;
+    case QCborStreamReader::Double:
+        sink += qint64(r.toDouble());
+        r.next();
+        return;
+    case QCborStreamReader::UnsignedInteger:
+        sink += qint64(r.toUnsignedInteger());
+        r.next();
+        return;
+    case QCborStreamReader::Tag:
+        sink += qint64(r.toTag());
+        r.next();
+        walkValue(r, buffer, sink);
+        return;
+    default:
+        r.next();
+        return;
+    }
+}
+
 qint64 bareWalk(const QByteArray &bytes)
 {
     QCborStreamReader r(bytes);
     std::vector<char> buffer(4096);
     qint64 sink = 0;
-    std::function<void()> walk = [&] {
-        switch (r.type()) {
-        case QCborStreamReader::Array:
-        case QCborStreamReader::Map:
-            r.enterContainer();
-            while (r.hasNext())
-                walk();
-            r.leaveContainer();
-            return;
-        case QCborStreamReader::String:
-        case QCborStreamReader::ByteArray:
-            for (;;) {
-                const qsizetype n = std::max<qsizetype>(r.currentStringChunkSize(), 0);
-                if (qsizetype(buffer.size()) < n)
-                    buffer.resize(size_t(n));
-                const auto res = r.readStringChunk(buffer.data(), n);
-                if (res.status != QCborStreamReader::Ok)
-                    break;
-                sink += res.data;
-            }
-            return;
-        case QCborStreamReader::Double:
-            sink += qint64(r.toDouble());
-            r.next();
-            return;
-        case QCborStreamReader::UnsignedInteger:
-            sink += qint64(r.toUnsignedInteger());
-            r.next();
-            return;
-        case QCborStreamReader::Tag:
-            sink += qint64(r.toTag());
-            r.next();
-            walk();
-            return;
-        default:
-            r.next();
-            return;
-        }
-    };
-    walk();
+    walkValue(r, buffer, sink);
     return sink;
 }
 

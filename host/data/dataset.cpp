@@ -584,6 +584,7 @@ Field::Field(ClientDataSet *set, int index, const FieldDef &def)
 {
     m_def.onGetText = nullptr;
     m_def.onSetText = nullptr;
+    setObjectName(set->objectName() + def.name); // "cdsAprov" + "IDCHECK"
 }
 
 void Field::notifyLayout()

@@ -135,8 +135,8 @@ struct FieldDef
     }
 };
 
-// One field of a data set. Owned by its set (QObject child); objectName is free for the screen to
-// set (e.g. "cdsAprovIDCHECK"); name() is the column name.
+// One field of a data set. Owned by its set (QObject child); its objectName is the set's name
+// followed by the column name ("cdsAprovIDCHECK"); fieldName() is the column name.
 class Field : public QObject
 {
     Q_OBJECT

@@ -62,6 +62,7 @@ TEST(DataSetFields, FormatsConvertsAndRefusesMisuse)
     EXPECT_EQ(value->text(), QStringLiteral("1234,56"));
     EXPECT_EQ(set->fieldByName("VENCIMENTO")->asString(), QStringLiteral("20/12/2026"));
     EXPECT_EQ(set->findField("NOPE"), nullptr);
+    EXPECT_EQ(set->findField("idcheck")->objectName(), QStringLiteral("cdsDocsIDCHECK"));
     EXPECT_THROW(set->fieldByName("NOPE"), DataSetError);
 
     // Writing outside edit/insert is refused and changes nothing.
