@@ -5,6 +5,7 @@
 // Failures never crash and never pass for data: with throwException off (the default) a failed
 // call answers a text that says what happened, in Portuguese, which the screens check through
 // Consiste::CheckResultServ; with throwException on it throws ERemoteError instead.
+// A connection belongs to one thread at a time (the screens' one); use one per thread.
 #include "data/variant.h"
 
 #include <QObject>
@@ -46,7 +47,8 @@ class TNetConnection : public QObject
 
 public:
     // Runs before the connection opens (first call, or first call after a disconnect), so that
-    // the owner can set host and port, e.g. from the login values.
+    // the owner can set host and port, e.g. from the login values. What it throws reaches the
+    // caller of call()/setConnected() as is, and the connection stays closed.
     using BeforeConnectEvent = std::function<void(TNetConnection *sender)>;
 
     explicit TNetConnection(QObject *parent = nullptr);

@@ -74,7 +74,9 @@ struct RpcServerOptions
     QByteArray token; // when set, every request must carry it
     int threads = 32; // worker threads; one per concurrently connected (keep-alive) client
     qint64 maxBodyBytes = 64 * 1024 * 1024;
-    int keepAliveSeconds = 120; // idle time before a persistent connection is closed
+    // Idle time before a persistent connection is closed. An open connection holds a worker, so
+    // this also bounds how long a new client may wait when every worker is taken.
+    int keepAliveSeconds = 15;
     int readTimeoutSeconds = 30;
 
     // Run on each worker thread when it starts and just before it ends (after stop()).
