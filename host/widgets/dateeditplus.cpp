@@ -94,7 +94,7 @@ QIcon calendarIcon()
 
 TDateEditPlus::TDateEditPlus(QWidget *parent) : fis::MaskEdit(parent)
 {
-    setEditMask(fis::kDateMask);
+    setEditMask(fis::kDateEditMask);
     calendarAction_ = addAction(calendarIcon(), QLineEdit::TrailingPosition);
     calendarAction_->setObjectName(QStringLiteral("actCalendario"));
     calendarAction_->setToolTip(QStringLiteral("Calendário"));

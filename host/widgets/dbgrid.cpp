@@ -58,7 +58,7 @@ quint16 virtualKeyOf(const QKeyEvent *event)
         {Qt::Key_QuoteDbl, 192},   {Qt::Key_BracketLeft, 221},
         {Qt::Key_BraceLeft, 221},  {Qt::Key_BracketRight, 220},
         {Qt::Key_BraceRight, 220}, {Qt::Key_Backslash, 226},
-        {Qt::Key_Bar, 226},
+        {Qt::Key_Ccedilla, 186},   {Qt::Key_Bar, 226},
     };
     return keys.value(key, 0);
 }

@@ -1,6 +1,7 @@
 #include "widgets/hostui.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QMessageBox>
 
 namespace fis {
@@ -14,6 +15,11 @@ class DefaultHostUi final : public HostUi
 public:
     bool message(MessageKind kind, const QString &text, QWidget *parent) override
     {
+        // Without a widget application (a console tool) there is no window to show.
+        if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+            qWarning().noquote() << text;
+            return false;
+        }
         const QString title = QApplication::applicationDisplayName();
         switch (kind) {
         case MessageKind::Information:

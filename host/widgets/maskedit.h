@@ -16,8 +16,10 @@
 
 namespace fis {
 
-// The host's date mask and the text a cleared date edit reads back.
+// The host's date mask and the text a cleared date edit reads back. The date edit shows its
+// empty positions as blanks, so that what it shows and what it reads back are the same.
 inline const QString kDateMask = QStringLiteral("!99/99/9999;1;_");
+inline const QString kDateEditMask = QStringLiteral("!99/99/9999;1; ");
 inline const QString kEmptyDateText = QStringLiteral("  /  /    ");
 
 // A host edit mask taken apart and translated into a Qt input mask.

@@ -87,6 +87,7 @@ TEST(DateEditPlus, GetSetAndEmptyText)
 {
     TDateEditPlus edit;
     EXPECT_EQ(edit.Text(), QStringLiteral("  /  /    "));
+    EXPECT_EQ(edit.displayText(), QStringLiteral("  /  /    "));
     EXPECT_TRUE(edit.GetDate().isNull());
     EXPECT_TRUE(edit.CheckValidDate());
 
