@@ -463,6 +463,7 @@ bool RpcServer::start()
     http.Post(pattern, [this](const httplib::Request &req, httplib::Response &res) {
         d->serve(req, res, *this);
     });
+    http.Get(pattern, [](const httplib::Request &, httplib::Response &res) { res.status = 405; });
     http.set_error_handler(httplib::Server::HandlerWithResponse(
         [this](const httplib::Request &req, httplib::Response &res) {
             // Our own refusals already carry their answer; everything else httplib refused (size,
