@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QSqlDatabase>
@@ -64,8 +65,14 @@ public:
         TfrmDadosGerRel::FormActivate();
         ++activated;
     }
+    void FormClose() override
+    {
+        TfrmDadosGerRel::FormClose();
+        ++closed;
+    }
     int paramsCalls = 0;
     int afterPrint = 0;
+    int closed = 0;
     int created = 0;
     int activated = 0;
 };
@@ -170,8 +177,11 @@ TEST_F(ReportScreenTest, InsideTheHostsWorkspaceCreatesOnceAndActivatesWithItsWi
     EXPECT_EQ(screen->activated, activations + 1);
     EXPECT_EQ(screen->created, 1);
 
+    QPointer<ReportScreen> watch(screen);
     screen->sbtFechar->click();
     EXPECT_EQ(area.subWindowList().size(), 1);
+    ASSERT_FALSE(watch.isNull());
+    EXPECT_EQ(screen->closed, 1);
 }
 
 TEST_F(ReportScreenTest, PrintWithoutPrinterGoesToPdfAndACancelStopsWhatFollows)
