@@ -221,10 +221,18 @@ QSqlDatabase openConnection(const DbConfig &config, const QString &connectionNam
         QSqlDatabase::removeDatabase(connectionName);
         return QSqlDatabase();
     }
+    if (config.kind == DbKind::Postgres &&
+        !exec(db, QStringLiteral("SET client_min_messages = warning"), error)) {
+        db.close();
+        return QSqlDatabase();
+    }
     if (config.kind == DbKind::Sqlite) {
         if (!exec(db, QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
             !exec(db, QStringLiteral("PRAGMA synchronous=NORMAL"), error) ||
             !exec(db, QStringLiteral("PRAGMA foreign_keys=ON"), error) ||
+            // Listings read scattered rows of big tables: map the file, keep a larger cache.
+            !exec(db, QStringLiteral("PRAGMA mmap_size=1073741824"), error) ||
+            !exec(db, QStringLiteral("PRAGMA cache_size=-65536"), error) ||
             !registerSqliteNvl(db, error)) {
             db.close();
             return QSqlDatabase();

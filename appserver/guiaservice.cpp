@@ -1146,14 +1146,19 @@ const char kMapColumns[] =
     "SELECT DTINIPERIODO, DTFIMPERIODO, NMMAPAAPUR, VRTTCTBLCRE, CDINSCESTA, IDSTATUS,"
     " NRSEQUMAPAPU FROM MAPAAPUR";
 
-DataPacket mapPacket(Sql &q)
+void appendMapRows(Sql &q, PacketWriter &w)
 {
-    PacketWriter w(funRuralFields());
     while (q.next()) {
         w.addRow({dateValue(sqlDate(q.value(0))), dateValue(sqlDate(q.value(1))), q.text(2),
                   q.number(3), q.text(4), q.text(5), QStringLiteral("U"),
                   QString::number(q.value(6).toLongLong())});
     }
+}
+
+DataPacket mapPacket(Sql &q)
+{
+    PacketWriter w(funRuralFields());
+    appendMapRows(q, w);
     return w.finish();
 }
 
@@ -1230,22 +1235,14 @@ Variant GuiaService::GeraFunRural(QList<Variant> &a, const CallInfo &info)
                   QStringLiteral("%1 mapa(s) marcados como emitidos").arg(marked));
         tx.commit();
     }
-    QString sql = QString::fromLatin1(kMapColumns);
-    QVariantList binds;
-    if (numbers.isEmpty()) {
-        sql += QStringLiteral(" WHERE 1 = 0");
-    } else {
-        QStringList marks;
-        for (qint64 n : numbers) {
-            marks << QStringLiteral("?");
-            binds << n;
-        }
-        sql += QStringLiteral(" WHERE NRSEQUMAPAPU IN (%1)").arg(marks.join(u", "));
+    // The answer: the listed maps as they are now, one prepared lookup per map.
+    Sql q(m_db, QString::fromLatin1(kMapColumns) + QStringLiteral(" WHERE NRSEQUMAPAPU = ?"));
+    PacketWriter w(funRuralFields());
+    for (qint64 n : numbers) {
+        q.exec({n});
+        appendMapRows(q, w);
     }
-    sql += QStringLiteral(" ORDER BY DTINIPERIODO, NRSEQUMAPAPU");
-    Sql q(m_db, sql);
-    q.exec(binds);
-    return makePacket(mapPacket(q));
+    return makePacket(w.finish());
 }
 
 } // namespace fis

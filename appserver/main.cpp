@@ -120,6 +120,8 @@ int main(int argc, char **argv)
     options.host = host;
     options.port = port;
     options.token = token.toUtf8();
+    // The largest honest request is a selection packet of a few thousand invoices.
+    options.maxBodyBytes = 16 * 1024 * 1024;
     options.threads = qBound(2, parser.value(threadsOpt).toInt(), 256);
     options.onThreadStop = [](int) { fis::closeThreadConnection(); };
     options.onCall = [](const fis::RpcCallLog &log) {
