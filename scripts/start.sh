@@ -1,12 +1,79 @@
 #!/usr/bin/env bash
-# Starts what the build produced. Never fails just because a piece is not built yet.
-set -euo pipefail
+# Starts what the build produced: the application server (when built) on a free loopback port
+# over build/var/fis.sqlite, then the host with the GPS screen open. Without a display the host
+# is served over VNC on 127.0.0.1. Never fails just because a piece is not built yet.
+#
+# Environment: FIS_DEMO_DATA (invoices of demo data for a new database, default 500),
+#              FIS_VNC_PORT (first VNC port tried, default 5900).
+# Extra arguments go to fis-host (see build/bin/fis-host --help).
+set -uo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
+var=build/var
+db="$var/fis.sqlite"
+
 if [ ! -x "$bin/fis-host" ]; then
     echo "Built so far (build/bin):"
     ls -1 "$bin" 2>/dev/null || true
     echo "The host application is not part of this build yet; nothing to start."
     exit 0
 fi
-exec "$bin/fis-host" "$@"
+mkdir -p "$var"
+
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+server_pid=""
+server_log="$var/fis-appserver.log"
+stop_server() {
+    if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+        kill -TERM "$server_pid" 2>/dev/null
+        wait "$server_pid" 2>/dev/null
+    fi
+}
+trap stop_server EXIT
+trap 'exit 130' INT TERM
+
+host_args=(--open FIS02900 --database "$db")
+
+if [ -x "$bin/fis-appserver" ]; then
+    server_args=(--listen 127.0.0.1:0 --database "$db")
+    if [ ! -f "$db" ]; then
+        server_args+=(--demo-data "${FIS_DEMO_DATA:-500}")
+        echo "Creating the database $db with demo data (first start)..."
+    fi
+    ready="$var/fis-appserver.port"
+    rm -f "$ready"
+    "$bin/fis-appserver" "${server_args[@]}" >"$ready" 2>"$server_log" &
+    server_pid=$!
+    port=""
+    for _ in $(seq 1 600); do
+        port=$(sed -n 's/.*listening on [0-9.]*:\([0-9]\+\).*/\1/p' "$ready" 2>/dev/null | head -n1)
+        [ -n "$port" ] && break
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -n "$port" ]; then
+        echo "Application server: 127.0.0.1:$port (log: $server_log)"
+        host_args+=(--server-port "$port" --server-host 127.0.0.1)
+    else
+        echo "The application server did not start (see $server_log); starting the host alone."
+        stop_server
+        server_pid=""
+    fi
+else
+    echo "The application server is not built yet ($bin/fis-appserver); starting the host alone:"
+    echo "the screen opens, but its calls to the server will report that it cannot be reached."
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    vnc=${FIS_VNC_PORT:-5900}
+    while port_in_use "$vnc"; do vnc=$((vnc + 1)); done
+    export QT_QPA_PLATFORM="vnc:addr=127.0.0.1:port=$vnc"
+    echo "No display: the window is served over VNC on 127.0.0.1:$vnc."
+    echo "Connect with a VNC viewer, e.g.:  vncviewer 127.0.0.1::$vnc"
+    echo "(from another machine: ssh -L $vnc:127.0.0.1:$vnc <this host>, then the same)."
+fi
+
+"$bin/fis-host" "${host_args[@]}" "$@"
+status=$?
+exit $status

@@ -101,6 +101,8 @@ QString kindText(ArgKind kind)
         return QStringLiteral("data");
     case K::Packet:
         return QStringLiteral("pacote de dados");
+    case K::Array:
+        return QStringLiteral("lista");
     case K::Any:
         break;
     }
@@ -179,6 +181,8 @@ private:
             return k == VariantKind::Date;
         case K::Packet:
             return k == VariantKind::Packet;
+        case K::Array:
+            return k == VariantKind::Array;
         case K::Any:
             return k != VariantKind::Invalid;
         }

@@ -9,6 +9,7 @@
 // back into them. A written-back value of the wrong kind is refused: the variable keeps its
 // value and the call answers an error text saying which argument was wrong.
 #include "data/variant.h"
+#include "net/rpcserver.h"
 
 #include <QString>
 
@@ -21,10 +22,8 @@ namespace fis::rdmEmisGuiaPrv {
 
 inline constexpr const char *kServerName = "Fis02900.rdmEmisGuiaPrv";
 
-// Kind of one argument. Packet: a data packet, the null packet standing for "no packet".
-// Any: whatever variant the caller has.
-enum class ArgKind { Text, Float, Date, Packet, Any };
-
+// One argument: its name, its kind (fis::ArgKind of the server framing; the null packet stands
+// for "no packet") and whether the server writes it back.
 struct ArgDecl
 {
     const char *name;

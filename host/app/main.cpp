@@ -1,0 +1,61 @@
+// fis-host: the host application. Reads the login values, opens the host database and loads
+// the screen module when a screen is opened.
+#include "app/hostsettings.h"
+#include "app/mainwindow.h"
+
+#include "framework/defaulthostui.h"
+#include "framework/hostdatabase.h"
+#include "framework/quorvin.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QTimer>
+
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("fis-host"));
+    QApplication::setApplicationVersion(QStringLiteral("6.10.040"));
+    QApplication::setOrganizationName(QStringLiteral("fis"));
+    // The program works in the Brazilian locale whatever the machine's.
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+
+    const QStringList args = QApplication::arguments();
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        std::fputs(qPrintable(fis::hostOptionsHelp()), stdout);
+        return 0;
+    }
+    if (args.contains(QLatin1String("--version")) || args.contains(QLatin1String("-v"))) {
+        std::printf("fis-host %s\n", qPrintable(QApplication::applicationVersion()));
+        return 0;
+    }
+
+    fis::HostSettings settings;
+    QString error;
+    if (!fis::parseHostSettings(args, fis::defaultHostPaths(), &settings, &error)) {
+        std::fprintf(stderr, "fis-host: %s\n", qPrintable(error));
+        std::fprintf(stderr, "Use --help para ver as opções.\n");
+        return 2;
+    }
+    Quorvin::setLogin(settings.login);
+    fis::DefaultHostUi::installAsDefault();
+
+    try {
+        fis::HostDatabase::open(settings.database);
+    } catch (const std::exception &e) {
+        // The screens still open; their lookups report the missing database when used.
+        std::fprintf(stderr, "fis-host: banco de dados %s indisponível: %s\n",
+                     qPrintable(settings.database), e.what());
+    }
+
+    fis::MainWindow window(settings);
+    window.showMaximized();
+    if (!settings.openScreen.isEmpty()) {
+        QTimer::singleShot(0, &window,
+                           [&window, &settings] { window.openScreen(settings.openScreen); });
+    }
+    return QApplication::exec();
+}
