@@ -373,9 +373,9 @@ private:
         c.set(row, converted);
     }
 
+    // A reader error shows as an Invalid type, which lands in the default branch below.
     void readCell(detail::Column &c, const FieldDef &def)
     {
-        check();
         switch (r.type()) {
         case QCborStreamReader::String:
             if (c.isText()) {
@@ -409,6 +409,7 @@ private:
             double d = 0;
             if (!readNumber(&d)) {
                 m_fieldName = def.name;
+                check();
                 fail(QStringLiteral("valor de tipo não suportado"));
             }
             storeNumber(c, def, d, false);
