@@ -200,6 +200,11 @@ QStringList TADOIBQuery::parameterNames(const QString &sql)
                 ++i;
             continue;
         }
+        if (c == QLatin1Char('/') && i + 1 < n && sql.at(i + 1) == QLatin1Char('*')) {
+            const qsizetype close = sql.indexOf(QLatin1String("*/"), i + 2);
+            i = close < 0 ? n : close + 1;
+            continue;
+        }
         if (c != QLatin1Char(':') || i + 1 >= n)
             continue;
         if (sql.at(i + 1) == QLatin1Char(':')) { // a PostgreSQL cast "::type"

@@ -162,7 +162,7 @@ TEST(TADOIBQueryVariants, PicksTheTextOfTheDatabaseInUse)
 TEST(TADOIBQueryVariants, ParameterNamesSkipLiteralsCastsAndComments)
 {
     EXPECT_EQ(TADOIBQuery::parameterNames(QStringLiteral(
-                  "SELECT ':P_NAO', x::text, \"a:b\" FROM T -- :P_COMENT\n"
+                  "SELECT ':P_NAO', x::text, \"a:b\" /* :P_BLOCO */ FROM T -- :P_COMENT\n"
                   "WHERE A = NVL(:P_A, A) AND B = :P_B AND C = :p_a AND D = 'it''s :P_X'")),
               (QStringList{QStringLiteral("P_A"), QStringLiteral("P_B")}));
 }
