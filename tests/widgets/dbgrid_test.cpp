@@ -287,10 +287,26 @@ TEST_F(GridTest, NewRowsGoThroughTheSetsInsertEvents)
     EXPECT_EQ(set.recordCount(), 5);
     EXPECT_EQ(grid->model()->rowCount(), 5);
 
+    // What was typed is never dropped by leaving the grid.
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    set.fieldByName("NAME")->setAsString(QStringLiteral("digitado"));
+    set.first();
+    set.edit();
+    set.fieldByName("NAME")->setAsString(QStringLiteral("alterado"));
+    other->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(set.state(), DataSetState::Edit);
+    EXPECT_EQ(set.fieldByName("NAME")->asString(), QStringLiteral("alterado"));
+    set.post();
+    EXPECT_EQ(set.recordCount(), 6);
+    set.last();
+    EXPECT_EQ(set.fieldByName("NAME")->asString(), QStringLiteral("digitado"));
+
     grid->setOption(GridOption::Editing, false);
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Insert);
-    EXPECT_EQ(set.recordCount(), 5) << "no new rows without in-place editing";
+    EXPECT_EQ(set.recordCount(), 6) << "no new rows without in-place editing";
 }
 
 TEST_F(GridTest, SuspendedUpdatesRepaintOnceAtTheEnd)
