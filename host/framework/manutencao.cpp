@@ -1,5 +1,6 @@
 #include "framework/manutencao.h"
 
+#include "data/abort.h"
 #include "data/datalink.h"
 #include "data/dataset.h"
 #include "framework/defaulthostui.h"
@@ -27,6 +28,9 @@ DataPacket showIntegrationDialog(const DataPacket &packet, QWidget *parent)
     // Decoded before anything is shown: a corrupt packet raises and nothing opens.
     ClientDataSet set(QStringLiteral("cdsManutIntegra"));
     set.setData(packet);
+    // The window corrects the entries the server made; it neither adds nor removes any.
+    set.beforeInsert = [](ClientDataSet &) { throw EAbort{}; };
+    set.beforeDelete = [](ClientDataSet &) { throw EAbort{}; };
     DataLink link(QStringLiteral("dtsManutIntegra"));
     link.setDataSet(&set);
 

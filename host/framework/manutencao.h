@@ -1,6 +1,7 @@
 #pragma once
 // The accounting-integration maintenance window: shows an integration packet in an editable grid
-// and gives back the edited packet (OK) or a null packet (Cancelar).
+// and gives back the edited packet (OK) or a null packet (Cancelar). Values can be corrected;
+// rows can be neither added nor removed.
 #include "data/variant.h"
 
 class QWidget;

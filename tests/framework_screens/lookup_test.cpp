@@ -260,6 +260,9 @@ TEST(IntegrationWindowTest, OkGivesTheEditedPacketCancelGivesNull)
         auto *grid = dialog->findChild<DBGrid *>("dbgManutIntegra");
         ASSERT_NE(grid, nullptr);
         ClientDataSet *set = grid->dataSet();
+        EXPECT_THROW(set->append(), EAbort); // corrections only
+        EXPECT_THROW(set->deleteRecord(), EAbort);
+        EXPECT_EQ(set->recordCount(), 1);
         set->edit();
         set->fieldByName("CDCONTA")->setAsString("2.1.05");
         // Left in edit state: OK posts it.
