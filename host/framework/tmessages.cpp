@@ -1,8 +1,11 @@
 #include "framework/tmessages.h"
 
-TMessages::TMessages(QObject *parent) : QObject(parent) {}
+TMessages::TMessages(QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("msgPadrao"));
+}
 
-TMessages::TMessages(const QStringList &lines, QObject *parent) : QObject(parent)
+TMessages::TMessages(const QStringList &lines, QObject *parent) : TMessages(parent)
 {
     setMessages(lines);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// A screen's message catalogue: lines of "key|text". Each screen owns one (objectName
-// "msgPadrao") and looks its texts up by key with Msg().
+// A screen's message catalogue: lines of "key|text". Each screen owns one and looks its texts up
+// by key with Msg(). Its objectName starts as "msgPadrao", the name every screen gives it.
 #include <QHash>
 #include <QObject>
 #include <QString>
