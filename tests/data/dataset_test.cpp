@@ -601,3 +601,55 @@ TEST(DataSetStates, DefinitionsAndStaleBookmarksAreGuarded)
     EXPECT_EQ(set->recordCount(), 1);
     EXPECT_TRUE(set->fieldByName("CDFILIAL")->isNull());
 }
+
+TEST(DataSetNavigation, FilterTextsWithQuotesAndMalformedExpressions)
+{
+    ClientDataSet set("cdsNames");
+    set.addField(FieldDef::string("NAME", 30));
+    set.addField(FieldDef::floating("VALUE"));
+    set.createDataSet();
+    set.appendRecord({"D'Ávila", 1.0});
+    set.appendRecord({"Souza", 2.5});
+    set.appendRecord({Variant(), Variant()});
+    set.setFiltered(true);
+    auto count = [&](const QString &expr) {
+        set.setFilter(expr);
+        return set.recordCount();
+    };
+    EXPECT_EQ(count("NAME = 'D''Ávila'"), 1);
+    EXPECT_EQ(count("NAME = ''"), 1);  // an empty text is the empty field
+    EXPECT_EQ(count("VALUE <> 1"), 2); // an empty number differs from every number
+    EXPECT_EQ(count("VALUE = 2.5 OR VALUE < 0"), 1);
+    EXPECT_EQ(count("((NAME >= 'E')) AND NOT VALUE IS NULL"), 1);
+    EXPECT_EQ(count("VALUE IS NOT NULL"), 2);
+    for (const char *bad : {"NAME = 'open", "NAME == 'x'", "(NAME = 'x'", "NAME = 'x')", "NAME 'x'",
+                            "AND", "NAME = 'x' OR", "VALUE = -", "NAME ~ 'x'"}) {
+        EXPECT_THROW(set.setFilter(bad), DataSetError) << bad;
+        EXPECT_EQ(set.recordCount(), 2) << bad; // the last good filter still applies
+    }
+}
+
+TEST(DataLinks, SuspensionHoldsBackRowNotificationsButNotState)
+{
+    auto set = makeDocs();
+    set->setData(docsPacket());
+    DataLink link;
+    link.setDataSet(set.get());
+    QSignalSpy inserted(&link, &DataLink::rowInserted);
+    QSignalSpy removed(&link, &DataLink::rowRemoved);
+    QSignalSpy resets(&link, &DataLink::dataSetChanged);
+    int stateCalls = 0;
+    link.onStateChange = [&](DataLink &) { ++stateCalls; };
+
+    set->disableControls();
+    set->appendRecord({"0003", "30"});
+    set->first();
+    set->deleteRecord();
+    set->emptyDataSet();
+    EXPECT_EQ(inserted.count() + removed.count() + resets.count(), 0);
+    EXPECT_EQ(stateCalls, 2); // insert and back to browse
+    set->enableControls();
+    set->enableControls(); // one too many: harmless
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_FALSE(set->controlsDisabled());
+}

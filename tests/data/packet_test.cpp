@@ -213,3 +213,30 @@ TEST(Packets, AcceptsOtherValidEncodingsOfTheSameContent)
     EXPECT_DOUBLE_EQ(set.fieldByName("B")->asFloat(), 42.0);
     EXPECT_EQ(set.fieldByName("C")->asDateTime(), TDateTime(46000));
 }
+
+TEST(Packets, WriterNormalisesQtTypesAndCutsMultibyteTextsWhole)
+{
+    const DataPacket p =
+        buildPacket({{"N", FieldType::Float, 0},
+                     {"D", FieldType::DateTime, 0},
+                     {"T", FieldType::String, 3},
+                     {"F", FieldType::FixedString, 4}},
+                    {{7, QDate(2026, 12, 7), "ççççç", "ã  "},
+                     {true, QDateTime(QDate(1899, 12, 30), QTime(0, 0)), "", " "}});
+    PacketReader r(p);
+    EXPECT_EQ(r.row(0).at(0), Variant(7.0));
+    EXPECT_EQ(r.row(0).at(1), makeDate(TDateTime::fromDate(QDate(2026, 12, 7))));
+    EXPECT_EQ(r.row(0).at(2), Variant(QString::fromUtf8("ççç")));
+    EXPECT_EQ(r.row(0).at(3), Variant(QString::fromUtf8("ã   ")));
+    EXPECT_EQ(r.row(1).at(0), Variant(1.0));
+    EXPECT_TRUE(r.row(1).at(1).isNull()); // the day 0 is no date
+    EXPECT_TRUE(r.row(1).at(2).isNull());
+    EXPECT_TRUE(r.row(1).at(3).isNull()); // blanks only: an empty fixed text
+
+    // A set declared narrower than the packet cuts on character boundaries too.
+    ClientDataSet set("cdsNarrow");
+    set.addField(FieldDef::string("T", 2));
+    set.setData(p);
+    EXPECT_EQ(set.fieldByName("T")->asString(), QString::fromUtf8("çç"));
+    EXPECT_EQ(PacketReader(set.data()).row(0).at(0), Variant(QString::fromUtf8("çç")));
+}
