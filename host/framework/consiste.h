@@ -42,11 +42,11 @@ public:
     static QString Ajusta_Inscricao(const QString &registration);
 
     // Examines the answer of a remote call. A data packet (a null packet included) is returned.
-    // Anything else is a failure: a text is the server's error message; a null answer, an array or
-    // another kind is an unusable answer. With showError true the failure is shown as an error and
-    // the action abandoned (see MensErro); with false it is still shown, but the caller goes on
-    // with a null packet. item selects the item of an array answer that is examined (an array of
-    // packets); it is ignored for other answers.
+    // An array answer is judged by its item 'item' (ignored for other answers). Anything else is a
+    // failure: a text is the server's error message (an empty one gets a text of its own); no
+    // answer at all, a number or a date is an unusable answer, never a success. With showError true
+    // the failure is shown as an error and the action abandoned (see MensErro); with false it is
+    // still shown, but the caller goes on with a null packet.
     static fis::DataPacket CheckResultServ(const fis::Variant &result, bool showError = true,
                                            int item = 0);
     // The failure text of an answer, empty when the answer is a usable packet.
