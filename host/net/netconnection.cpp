@@ -3,6 +3,7 @@
 #include "net/rpcwire.h"
 
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QUrl>
 
 #include <httplib.h>

@@ -38,8 +38,8 @@ bool streamBroken(QCborStreamReader &reader)
     return reader.lastError() != QCborError::NoError;
 }
 
-// Walks the entries of a map: for each key (a text, or with allowUintKeys an unsigned number),
-// calls entry(key, uintKey), which must consume the value. Refuses repeated keys.
+// Walks a map: entry() is called once per pair, with the reader on the key, and must consume
+// both key and value (or fail with a reason).
 template <typename Entry>
 bool readMap(QCborStreamReader &reader, const QString &what, QString *error, Entry entry)
 {
