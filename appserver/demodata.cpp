@@ -254,7 +254,8 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
             const QString cd = QString::number(c + 1).rightJustified(2, u'0');
             const QString fb = branchesOf[c].at(pick(int(branchesOf[c].size())));
             const bool entry = pick(10) < 6;
-            const QDate emission = firstMonth.addDays(pick(span));
+            // Invoices arrive in date order, as they are booked.
+            const QDate emission = firstMonth.addDays(int(qint64(i) * span / o.invoices));
             const int r = pick(2);
             const double value =
                 std::round(std::uniform_real_distribution<double>(150.0, 60000.0)(rng) * 100) / 100;
