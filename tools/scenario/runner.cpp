@@ -763,6 +763,7 @@ void Runner::ensureModule()
     QApplication::setActiveWindow(window);
     m_mainWindow = window;
     m_mdi = mdi;
+    connect(mdi, &QMdiArea::subWindowActivated, this, &Runner::mergeMenus);
 
     if (auto setFactory =
             reinterpret_cast<FisSetFormFactoryFunc>(m_library->resolve("SetFormFactory")))
@@ -774,24 +775,49 @@ void Runner::ensureModule()
 
 QWidget *Runner::createForm(const void *requestPtr)
 {
+    // As the host application does it: a child screen inside an MDI frame of the host's, whose
+    // menu joins the host's menu bar while it is the active screen; a dialog over the main window.
     const auto *request = static_cast<const FisFormRequest *>(requestPtr);
     if (!request || !request->construct)
         return nullptr;
-    if (request->kind == FisChildScreen && m_mdi) {
-        QWidget *form = request->construct(nullptr, request->context);
-        if (!form)
-            return nullptr;
-        QMdiSubWindow *sub = m_mdi->addSubWindow(form);
-        sub->setObjectName(form->objectName() + QStringLiteral("_frame"));
-        // The screen's menu joins the host's menu bar, as in the host application.
-        if (auto *bar = form->findChild<QMenuBar *>(); bar && m_mainWindow) {
-            bar->hide();
-            for (QAction *a : bar->actions())
-                m_mainWindow->menuBar()->addAction(a);
-        }
-        return form;
+    if (request->kind != FisChildScreen || !m_mdi)
+        return request->construct(m_mainWindow, request->context);
+    auto *sub = new QMdiSubWindow;
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    QWidget *form = request->construct(sub, request->context);
+    if (!form) {
+        delete sub;
+        return nullptr;
     }
-    return request->construct(m_mainWindow, request->context);
+    sub->setObjectName(form->objectName() + QStringLiteral("Frame"));
+    sub->setWidget(form);
+    sub->setWindowTitle(form->windowTitle());
+    m_mdi->addSubWindow(sub);
+    connect(form, &QObject::destroyed, sub, &QObject::deleteLater);
+    connect(form, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
+    connect(form, &QObject::objectNameChanged, sub,
+            [sub](const QString &name) { sub->setObjectName(name + QStringLiteral("Frame")); });
+    return form;
+}
+
+void Runner::mergeMenus(QMdiSubWindow *active)
+{
+    if (!m_mainWindow)
+        return;
+    for (const QPointer<QAction> &a : std::as_const(m_merged))
+        if (a)
+            m_mainWindow->menuBar()->removeAction(a);
+    m_merged.clear();
+    if (!active || !active->widget())
+        return;
+    auto *screenMenu = active->widget()->findChild<QMenuBar *>(QStringLiteral("mnuMenu"),
+                                                               Qt::FindDirectChildrenOnly);
+    if (!screenMenu)
+        return;
+    for (QAction *a : screenMenu->actions()) {
+        m_mainWindow->menuBar()->addAction(a);
+        m_merged.append(a);
+    }
 }
 
 bool Runner::eventFilter(QObject *watched, QEvent *event)
@@ -834,6 +860,23 @@ QList<QWidget *> Runner::searchRoots() const
     return roots;
 }
 
+QString Runner::windowNames() const
+{
+    QStringList names;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible()) {
+            QStringList inner;
+            for (QMdiSubWindow *sub : w->findChildren<QMdiSubWindow *>())
+                inner << describeWidget(sub) + QStringLiteral(" > ") +
+                             describeWidget(sub->widget());
+            names << describeWidget(w) + (inner.isEmpty() ? QString()
+                                                          : QStringLiteral(" [") +
+                                                                inner.join(QStringLiteral(", ")) +
+                                                                QLatin1Char(']'));
+        }
+    return QStringLiteral("windows: ") + names.join(QStringLiteral("; "));
+}
+
 QObject *Runner::findObject(const QString &name) const
 {
     // "window.control" narrows the search to one window (or any named container).
@@ -871,8 +914,9 @@ QWidget *Runner::findWidget(const QString &name) const
 {
     QObject *o = findObject(name);
     if (!o)
-        const_cast<Runner *>(this)->failNow(name, QStringLiteral("a control named ") + name,
-                                            QStringLiteral("no such control in any window"));
+        const_cast<Runner *>(this)->failNow(
+            name, QStringLiteral("a control named ") + name,
+            QStringLiteral("no such control in any window (%1)").arg(windowNames()));
     auto *w = qobject_cast<QWidget *>(o);
     if (!w)
         const_cast<Runner *>(this)->failNow(
@@ -1304,7 +1348,8 @@ void Runner::executeExpect(const Statement &st)
     case ExpectKind::State: {
         QObject *o = findObject(st.target);
         if (!o)
-            failNow(st.target, st.text, QStringLiteral("no control named ") + st.target);
+            failNow(st.target, st.text,
+                    QStringLiteral("no control named %1 (%2)").arg(st.target, windowNames()));
         bool holds = false;
         QString actual;
         auto *w = qobject_cast<QWidget *>(o);

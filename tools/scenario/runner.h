@@ -21,6 +21,8 @@
 class QLibrary;
 class QMainWindow;
 class QMdiArea;
+class QMdiSubWindow;
+class QAction;
 class QTextStream;
 class QWidget;
 
@@ -52,6 +54,9 @@ public:
 
     // For the host's form factory.
     QWidget *createForm(const void *request);
+
+private slots:
+    void mergeMenus(QMdiSubWindow *active);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -94,6 +99,7 @@ private:
     QObject *findObject(const QString &name) const;
     QWidget *findWidget(const QString &name) const;
     QList<QWidget *> searchRoots() const;
+    QString windowNames() const; // the visible windows, for failures
     void focusWidget(QWidget *w);
     QWidget *nextInTabOrder(QWidget *from) const;
     int gridColumn(QWidget *grid, const QString &field, QString *fields) const;
@@ -122,6 +128,7 @@ private:
     QLibrary *m_library = nullptr;
     QPointer<QMainWindow> m_mainWindow;
     QPointer<QMdiArea> m_mdi;
+    QList<QPointer<QAction>> m_merged; // the active screen's menus in the host's menu bar
     QMap<QString, QString> m_login;
     QMap<QString, InlineTable> m_tables;
 
