@@ -192,6 +192,7 @@ TEST(ScriptParser, Expectations)
     EXPECT_EQ(one("expect messages 2").number, 2);
     EXPECT_EQ(one("expect focus medCdEmpresa").expectKind, ExpectKind::Focus);
     EXPECT_EQ(one("expect sbtFiltro disabled").text, "disabled");
+    EXPECT_EQ(one("expect frmEmiPrevSocial absent").expectKind, ExpectKind::State);
     EXPECT_EQ(one("expect medCdEmpresa text \"01\"").expectKind, ExpectKind::Text);
     EXPECT_EQ(one("expect depEmiIni display \"  /  /    \"").text, "  /  /    ");
     EXPECT_EQ(one("expect cbbReportNames index -1").number, -1);

@@ -1347,6 +1347,16 @@ void Runner::executeExpect(const Statement &st)
     }
     case ExpectKind::State: {
         QObject *o = findObject(st.target);
+        if (st.text == QLatin1String("absent")) {
+            if (o)
+                failNow(st.target, QStringLiteral("absent"),
+                        QStringLiteral("%1 exists (%2)")
+                            .arg(st.target, qobject_cast<QWidget *>(o) &&
+                                                    static_cast<QWidget *>(o)->isVisible()
+                                                ? QStringLiteral("visible")
+                                                : QStringLiteral("not visible")));
+            return;
+        }
         if (!o)
             failNow(st.target, st.text,
                     QStringLiteral("no control named %1 (%2)").arg(st.target, windowNames()));

@@ -1091,7 +1091,7 @@ private:
                                             QStringLiteral("visible"),   QStringLiteral("hidden"),
                                             QStringLiteral("maximized"), QStringLiteral("checked"),
                                             QStringLiteral("unchecked"), QStringLiteral("readonly"),
-                                            QStringLiteral("editable")};
+                                            QStringLiteral("editable"),  QStringLiteral("absent")};
             const QString aspect = word(QStringLiteral("what to expect of ") + what);
             if (states.contains(aspect)) {
                 st.expectKind = ExpectKind::State;
