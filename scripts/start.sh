@@ -3,17 +3,19 @@
 # over build/var/fis.sqlite, then the host with the GPS screen open. Without a display the host
 # is served over VNC on 127.0.0.1. Never fails just because a piece is not built yet.
 #
-# Environment: FIS_DEMO_DATA (invoices of demo data for a new database, default 500),
+# Environment: FIS_BUILD_DIR (default build),
+#              FIS_DEMO_DATA (invoices of demo data for a new database, default 500),
 #              FIS_VNC_PORT (first VNC port tried, default 5900).
 # Extra arguments go to fis-host (see build/bin/fis-host --help).
 set -uo pipefail
 cd "$(dirname "$0")/.."
-bin=build/bin
-var=build/var
+build=${FIS_BUILD_DIR:-build}
+bin=$build/bin
+var=$build/var
 db="$var/fis.sqlite"
 
 if [ ! -x "$bin/fis-host" ]; then
-    echo "Built so far (build/bin):"
+    echo "Built so far ($bin):"
     ls -1 "$bin" 2>/dev/null || true
     echo "The host application is not part of this build yet; nothing to start."
     exit 0
@@ -74,6 +76,14 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
     echo "(from another machine: ssh -L $vnc:127.0.0.1:$vnc <this host>, then the same)."
 fi
 
-"$bin/fis-host" "${host_args[@]}" "$@"
-status=$?
+# The host runs as a child whose end we wait for; a signal to this script is passed on to it,
+# and the server is stopped once it is gone.
+"$bin/fis-host" "${host_args[@]}" "$@" &
+host_pid=$!
+trap 'kill -TERM "$host_pid" 2>/dev/null' INT TERM
+status=0
+while kill -0 "$host_pid" 2>/dev/null; do
+    wait "$host_pid"
+    status=$?
+done
 exit $status
