@@ -360,3 +360,53 @@ TEST(ExpectedValue, ComparesByKindWithToleranceForNumbersAndDates)
     EXPECT_TRUE(parseDateLiteral("29/02/2028").has_value());
     EXPECT_FALSE(parseDateLiteral("15/03/2026 25:00").has_value());
 }
+
+TEST(ScriptParser, WindowsLineEndingsEscapesAndNestedIncludes)
+{
+    const Script crlf = parseText(QStringLiteral("call IniProc\r\ntable T\r\nA:string\r\n"
+                                                 "\"diz \\\"sim\\\"\"\r\nend\r\n"));
+    ASSERT_EQ(crlf.statements.size(), 2);
+    EXPECT_EQ(crlf.statements[0].target, "IniProc");
+    EXPECT_EQ(crlf.statements[1].table->rows[0][0].toString(), "diz \"sim\"");
+
+    // An include inside an included file is found beside that file, not beside the script.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkpath("common"));
+    auto write = [&](const QString &name, const QByteArray &text) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    };
+    write("common/a.fis", "include b.fis\n");
+    write("common/b.fis", "note \"b\"\n");
+    write("main.fis", "include common/a.fis\n");
+    const Script s = parseFile(dir.filePath("main.fis"));
+    ASSERT_EQ(s.statements.size(), 1);
+    EXPECT_EQ(s.statements[0].file, "b.fis");
+    // Including the same file twice in a row is not a cycle.
+    write("twice.fis", "include common/b.fis\ninclude common/b.fis\n");
+    EXPECT_EQ(parseFile(dir.filePath("twice.fis")).statements.size(), 2);
+}
+
+TEST(ScriptParser, DialogAnswersTakeAnyAction)
+{
+    const Statement st = one("answer dialog frmFiltroEmiPrev key Esc in edtCdImposto");
+    ASSERT_TRUE(st.nested);
+    EXPECT_EQ(st.nested->kind, StatementKind::Key);
+    EXPECT_EQ(st.nested->target, "edtCdImposto");
+    EXPECT_EQ(st.nested->line, 1);
+    EXPECT_TRUE(st.nested->isAction());
+    EXPECT_EQ(one("answer dialog D type edtCdImposto \"01\"").nested->text, "01");
+}
+
+TEST(ExpectedValue, ArraysCompareItemByItem)
+{
+    const QVariantList two{makeText(QStringLiteral("MSG")), makeFloat(2)};
+    EXPECT_TRUE(Expected::exact(QVariant(two)).matches(QVariant(two)));
+    EXPECT_FALSE(Expected::exact(QVariant(two)).matches(QVariant(QVariantList{makeText("MSG")})));
+    QString found;
+    EXPECT_FALSE(Expected::exact(QVariant(two))
+                     .matches(QVariant(QVariantList{makeText("MSG"), makeText("2")}), &found));
+    EXPECT_EQ(found, "[\"MSG\", \"2\"]");
+}

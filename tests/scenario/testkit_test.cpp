@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using namespace fis;
 
 namespace {
@@ -264,4 +268,50 @@ TEST(FakeAppServer, ForwardsUnansweredCallsToAnUpstreamServer)
                          FakeAppServer::Answer::value(makeText(QStringLiteral("local"))));
     EXPECT_EQ(client.funRural(status).toString(), QStringLiteral("local"));
     EXPECT_EQ(real.callCount(), 1);
+}
+
+TEST(RecordingHostUi, NestedRecordersPutThePreviousOneBack)
+{
+    HostUi *before = HostUi::instance();
+    {
+        RecordingHostUi outer;
+        outer.install();
+        {
+            RecordingHostUi inner;
+            inner.install();
+            HostUi::instance()->message(MessageKind::Warning, QStringLiteral("interno"));
+            EXPECT_EQ(inner.messages().size(), 1);
+        } // the inner one uninstalls itself
+        EXPECT_EQ(HostUi::instance(), &outer);
+        HostUi::instance()->message(MessageKind::Warning, QStringLiteral("externo"));
+        EXPECT_EQ(outer.messages().size(), 1);
+        EXPECT_EQ(outer.messages()[0].text, QStringLiteral("externo"));
+    }
+    EXPECT_EQ(HostUi::instance(), before);
+}
+
+TEST(FakeAppServer, RecordsConcurrentCallsWithoutLosingAny)
+{
+    FakeAppServer server;
+    server.declare(QStringLiteral("GetFunRural"), funRuralParams());
+    server.setDefaultAnswer(QStringLiteral("GetFunRural"),
+                            FakeAppServer::Answer::value(makeText("ok")));
+    ASSERT_TRUE(server.start());
+    constexpr int kThreads = 4;
+    constexpr int kCalls = 25;
+    std::vector<std::thread> threads;
+    std::atomic<int> good{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            Client client(server);
+            for (int i = 0; i < kCalls; ++i) {
+                QString status = QStringLiteral("N");
+                if (client.funRural(status).toString() == QLatin1String("ok"))
+                    ++good;
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(good.load(), kThreads * kCalls);
+    EXPECT_EQ(server.callCount(), kThreads * kCalls);
 }

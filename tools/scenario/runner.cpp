@@ -443,9 +443,17 @@ int Runner::logAction(const Statement &st)
 
 void Runner::note(const QString &line)
 {
-    if (m_entry >= 0 && m_entry < m_transcript.size())
-        m_transcript[m_entry] += QLatin1Char('\n') + line;
-    m_out << line << Qt::endl;
+    if (m_entry < 0 || m_entry >= m_transcript.size()) {
+        m_out << line << Qt::endl;
+        return;
+    }
+    m_transcript[m_entry] += QLatin1Char('\n') + line;
+    // An action that ends after others ran inside its dialog: say whose consequence this is.
+    if (m_entry + 1 < m_transcript.size())
+        m_out << line << "  (" << m_transcript[m_entry].section(QLatin1Char('\n'), 0, 0).trimmed()
+              << ")" << Qt::endl;
+    else
+        m_out << line << Qt::endl;
 }
 
 Runner::Checkpoint Runner::checkpoint(int line) const
