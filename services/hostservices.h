@@ -3,6 +3,8 @@
 // (base screens, validation helpers, message catalogues, login values, progress window,
 // lookups, the accounting-integration window, the error guard) and the application server.
 #include "data/abort.h"
+#include "data/datalink.h"
+#include "data/dataset.h"
 #include "data/variant.h"
 #include "framework/consiste.h"
 #include "framework/frmdadosgerrel.h"
@@ -13,8 +15,12 @@
 #include "framework/quorvin.h"
 #include "framework/reportparams.h"
 #include "framework/showavi.h"
+#include "framework/tadoibquery.h"
 #include "framework/tmessages.h"
 #include "net/netconnection.h"
 #include "services/rdmEmisGuiaPrv.h"
+#include "widgets/dateeditplus.h"
+#include "widgets/dbgrid.h"
 #include "widgets/errorguard.h"
 #include "widgets/hostui.h"
+#include "widgets/maskedit.h"
