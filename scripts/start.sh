@@ -5,7 +5,8 @@
 #
 # Environment: FIS_BUILD_DIR (default build),
 #              FIS_DEMO_DATA (invoices of demo data for a new database, default 500),
-#              FIS_VNC_PORT (first VNC port tried, default 5900).
+#              FIS_VNC_PORT (first VNC port tried, default 5900),
+#              FIS_VNC_SIZE (screen size served over VNC, default 1280x800).
 # Extra arguments go to fis-host (see build/bin/fis-host --help).
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -70,7 +71,7 @@ fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     vnc=${FIS_VNC_PORT:-5900}
     while port_in_use "$vnc"; do vnc=$((vnc + 1)); done
-    export QT_QPA_PLATFORM="vnc:addr=127.0.0.1:port=$vnc"
+    export QT_QPA_PLATFORM="vnc:size=${FIS_VNC_SIZE:-1280x800}:addr=127.0.0.1:port=$vnc"
     echo "No display: the window is served over VNC on 127.0.0.1:$vnc."
     echo "Connect with a VNC viewer, e.g.:  vncviewer 127.0.0.1::$vnc"
     echo "(from another machine: ssh -L $vnc:127.0.0.1:$vnc <this host>, then the same)."

@@ -12,10 +12,36 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
+
+namespace {
+
+bool hasArgument(int argc, char **argv, const char *longName, const char *shortName)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], longName) == 0 || std::strcmp(argv[i], shortName) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    // Help and version need no window system (they work on a machine without a display).
+    if (hasArgument(argc, argv, "--help", "-h") || hasArgument(argc, argv, "--version", "-v")) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("fis-host"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("6.10.040"));
+        if (hasArgument(argc, argv, "--help", "-h"))
+            std::fputs(qPrintable(fis::hostOptionsHelp()), stdout);
+        else
+            std::printf("fis-host %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("fis-host"));
     QApplication::setApplicationVersion(QStringLiteral("6.10.040"));
@@ -24,14 +50,6 @@ int main(int argc, char **argv)
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
 
     const QStringList args = QApplication::arguments();
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        std::fputs(qPrintable(fis::hostOptionsHelp()), stdout);
-        return 0;
-    }
-    if (args.contains(QLatin1String("--version")) || args.contains(QLatin1String("-v"))) {
-        std::printf("fis-host %s\n", qPrintable(QApplication::applicationVersion()));
-        return 0;
-    }
 
     fis::HostSettings settings;
     QString error;
