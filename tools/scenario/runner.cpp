@@ -609,6 +609,11 @@ void Runner::executeSetup(const Statement &st)
             failNow(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
                     QStringLiteral("%1 cannot be copied").arg(source));
         QFile::setPermissions(m_databasePath, QFile::ReadOwner | QFile::WriteOwner);
+        // A database in WAL mode keeps its latest writes beside the file: they belong to it.
+        const QString wal = m_databasePath + QStringLiteral("-wal");
+        QFile::remove(wal);
+        if (QFileInfo::exists(source + QStringLiteral("-wal")))
+            QFile::copy(source + QStringLiteral("-wal"), wal);
         m_databaseUsed = true;
         if (m_databaseOpen)
             HostDatabase::open(m_databasePath);
