@@ -18,12 +18,6 @@ namespace {
 constexpr int kFiscalGroup = 0;
 constexpr int kSairGroup = 9;
 
-int mergeGroup(const QAction *action)
-{
-    const QVariant group = action->property("mergeGroup");
-    return group.isValid() ? group.toInt() : 0;
-}
-
 } // namespace
 
 MainWindow *MainWindow::s_instance = nullptr;
@@ -53,7 +47,7 @@ MainWindow::MainWindow(const HostSettings &settings, QWidget *parent)
     m_sair->setProperty("mergeGroup", kSairGroup);
     connect(m_sair, &QAction::triggered, this, &QWidget::close);
 
-    connect(m_mdi, &QMdiArea::subWindowActivated, this, &MainWindow::mergeMenus);
+    m_workspace = new ScreenWorkspace(this, m_mdi, this);
 
     s_instance = this;
 }
@@ -89,58 +83,7 @@ QWidget *MainWindow::formFactory(const FisFormRequest *request)
 
 QWidget *MainWindow::createForm(const FisFormRequest &request)
 {
-    if (!request.construct)
-        return nullptr;
-    if (request.kind != FisChildScreen)
-        return request.construct(this, request.context);
-
-    auto *sub = new QMdiSubWindow;
-    sub->setAttribute(Qt::WA_DeleteOnClose);
-    QWidget *form = request.construct(sub, request.context);
-    if (!form) {
-        delete sub;
-        return nullptr;
-    }
-    sub->setObjectName(form->objectName() + QStringLiteral("Frame"));
-    sub->setWidget(form);
-    sub->setWindowTitle(form->windowTitle());
-    sub->setWindowIcon(form->windowIcon());
-    m_mdi->addSubWindow(sub);
-    // The screen may end itself (its own close button): the frame goes with it.
-    connect(form, &QObject::destroyed, sub, &QObject::deleteLater);
-    connect(form, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
-    return form;
-}
-
-void MainWindow::unmergeMenus()
-{
-    for (const QPointer<QAction> &action : std::as_const(m_merged)) {
-        if (action)
-            menuBar()->removeAction(action);
-    }
-    m_merged.clear();
-}
-
-void MainWindow::mergeMenus(QMdiSubWindow *active)
-{
-    unmergeMenus();
-    if (!active || !active->widget())
-        return;
-    auto *screenMenu = active->widget()->findChild<QMenuBar *>(QStringLiteral("mnuMenu"),
-                                                               Qt::FindDirectChildrenOnly);
-    if (!screenMenu)
-        return;
-    for (QAction *action : screenMenu->actions()) {
-        QAction *before = nullptr;
-        for (QAction *own : menuBar()->actions()) {
-            if (!m_merged.contains(own) && mergeGroup(own) > mergeGroup(action)) {
-                before = own;
-                break;
-            }
-        }
-        menuBar()->insertAction(before, action);
-        m_merged.append(action);
-    }
+    return m_workspace->createForm(request);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -153,7 +96,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
             return;
         }
     }
-    unmergeMenus();
+    m_workspace->unmergeMenus();
     m_loader.unload();
     event->accept();
 }

@@ -4,6 +4,7 @@
 // screen join the main menu bar while it is shown.
 #include "app/hostsettings.h"
 #include "app/moduleloader.h"
+#include "app/screenworkspace.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -41,15 +42,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void mergeMenus(QMdiSubWindow *active);
-    void unmergeMenus();
-
     HostSettings m_settings;
     ModuleLoader m_loader;
     QMdiArea *m_mdi = nullptr;
     QMenu *m_fiscal = nullptr;
     QAction *m_sair = nullptr;
-    QList<QPointer<QAction>> m_merged;
+    ScreenWorkspace *m_workspace = nullptr;
 
     static MainWindow *s_instance;
 };

@@ -1,5 +1,6 @@
 #include "runner.h"
 
+#include "app/screenworkspace.h"
 #include "data/dataset.h"
 #include "data/packet.h"
 #include "framework/hostdatabase.h"
@@ -776,7 +777,7 @@ void Runner::ensureModule()
     QApplication::setActiveWindow(window);
     m_mainWindow = window;
     m_mdi = mdi;
-    connect(mdi, &QMdiArea::subWindowActivated, this, &Runner::mergeMenus);
+    m_workspace = new ScreenWorkspace(window, mdi, this);
 
     if (auto setFactory =
             reinterpret_cast<FisSetFormFactoryFunc>(m_library->resolve("SetFormFactory")))
@@ -788,49 +789,8 @@ void Runner::ensureModule()
 
 QWidget *Runner::createForm(const void *requestPtr)
 {
-    // As the host application does it: a child screen inside an MDI frame of the host's, whose
-    // menu joins the host's menu bar while it is the active screen; a dialog over the main window.
     const auto *request = static_cast<const FisFormRequest *>(requestPtr);
-    if (!request || !request->construct)
-        return nullptr;
-    if (request->kind != FisChildScreen || !m_mdi)
-        return request->construct(m_mainWindow, request->context);
-    auto *sub = new QMdiSubWindow;
-    sub->setAttribute(Qt::WA_DeleteOnClose);
-    QWidget *form = request->construct(sub, request->context);
-    if (!form) {
-        delete sub;
-        return nullptr;
-    }
-    sub->setObjectName(form->objectName() + QStringLiteral("Frame"));
-    sub->setWidget(form);
-    sub->setWindowTitle(form->windowTitle());
-    m_mdi->addSubWindow(sub);
-    connect(form, &QObject::destroyed, sub, &QObject::deleteLater);
-    connect(form, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
-    connect(form, &QObject::objectNameChanged, sub,
-            [sub](const QString &name) { sub->setObjectName(name + QStringLiteral("Frame")); });
-    return form;
-}
-
-void Runner::mergeMenus(QMdiSubWindow *active)
-{
-    if (!m_mainWindow)
-        return;
-    for (const QPointer<QAction> &a : std::as_const(m_merged))
-        if (a)
-            m_mainWindow->menuBar()->removeAction(a);
-    m_merged.clear();
-    if (!active || !active->widget())
-        return;
-    auto *screenMenu = active->widget()->findChild<QMenuBar *>(QStringLiteral("mnuMenu"),
-                                                               Qt::FindDirectChildrenOnly);
-    if (!screenMenu)
-        return;
-    for (QAction *a : screenMenu->actions()) {
-        m_mainWindow->menuBar()->addAction(a);
-        m_merged.append(a);
-    }
+    return request && m_workspace ? m_workspace->createForm(*request) : nullptr;
 }
 
 bool Runner::eventFilter(QObject *watched, QEvent *event)

@@ -27,6 +27,7 @@ class QTextStream;
 class QWidget;
 
 namespace fis {
+class ScreenWorkspace;
 class FakeAppServer;
 class RecordingHostUi;
 } // namespace fis
@@ -54,9 +55,6 @@ public:
 
     // For the host's form factory.
     QWidget *createForm(const void *request);
-
-private slots:
-    void mergeMenus(QMdiSubWindow *active);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -128,7 +126,7 @@ private:
     QLibrary *m_library = nullptr;
     QPointer<QMainWindow> m_mainWindow;
     QPointer<QMdiArea> m_mdi;
-    QList<QPointer<QAction>> m_merged; // the active screen's menus in the host's menu bar
+    QPointer<ScreenWorkspace> m_workspace; // frames and menu merging, as in the real host
     QMap<QString, QString> m_login;
     QMap<QString, InlineTable> m_tables;
 
