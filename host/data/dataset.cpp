@@ -808,7 +808,12 @@ Variant Field::parseText(const QString &text) const
         return Variant(d);
     }
     case FieldType::DateTime: {
-        if (text.trimmed().isEmpty())
+        // A cleared masked date ("  /  /    ") holds only blanks and separators: no date.
+        const bool blank = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+            return c.isSpace() || c == QLatin1Char('/') || c == QLatin1Char(':') ||
+                   c == QLatin1Char('-');
+        });
+        if (blank)
             return Variant();
         TDateTime d;
         if (!detail::textToDate(text, &d))

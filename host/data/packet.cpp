@@ -129,7 +129,19 @@ public:
         check();
         if (!r.isInteger())
             fail(QStringLiteral("esperado inteiro em %1").arg(what));
-        const qint64 v = r.toInteger();
+        // toInteger() is undefined beyond the qint64 range; such a number is out of place here.
+        qint64 v = 0;
+        if (r.isUnsignedInteger()) {
+            const quint64 u = r.toUnsignedInteger();
+            if (u > quint64(std::numeric_limits<qint64>::max()))
+                fail(QStringLiteral("inteiro fora do intervalo em %1").arg(what));
+            v = qint64(u);
+        } else {
+            const quint64 n = quint64(r.toNegativeInteger()); // the value is -1 - n
+            if (n > quint64(std::numeric_limits<qint64>::max()))
+                fail(QStringLiteral("inteiro fora do intervalo em %1").arg(what));
+            v = -1 - qint64(n);
+        }
         r.next();
         check();
         return v;

@@ -256,8 +256,11 @@ bool textToDate(const QString &text, TDateTime *out)
                                                   "d/M/yyyy h:m:s",      "d/M/yyyy h:m",
                                                   "yyyy-MM-ddThh:mm:ss", "yyyy-MM-dd hh:mm:ss"};
     static const char *const dateFormats[] = {"dd/MM/yyyy", "d/M/yyyy", "yyyy-MM-dd"};
+    // A masked edit leaves blanks where a digit was not typed ("5 /3 /2025").
+    QString compact = t;
+    compact.remove(QLatin1Char(' '));
     for (const char *f : dateFormats) {
-        const QDate d = QDate::fromString(t, QLatin1String(f));
+        const QDate d = QDate::fromString(compact, QLatin1String(f));
         if (d.isValid()) {
             *out = TDateTime::fromDate(d);
             return !out->isNull();

@@ -77,6 +77,12 @@ TEST(DataSetFields, FormatsConvertsAndRefusesMisuse)
     due->setText("");
     EXPECT_TRUE(due->isNull());
     EXPECT_EQ(due->asDateTime().value, 0.0);
+    // What a masked date edit hands over: blanks where no digit was typed.
+    due->setText(" 5/ 3/2027");
+    EXPECT_EQ(due->asDateTime(), TDateTime::fromDate(QDate(2027, 3, 5)));
+    due->setText("  /  /    ");
+    EXPECT_TRUE(due->isNull());
+    EXPECT_THROW(due->setText("  /03/2027"), DataSetError);
     value->setText("1.000,5");
     EXPECT_DOUBLE_EQ(value->asFloat(), 1000.5);
     EXPECT_THROW(value->setText("abc"), DataSetError);

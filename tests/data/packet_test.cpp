@@ -124,6 +124,27 @@ TEST(Packets, CorruptOrTruncatedPacketsLeaveTheSetIntact)
         bad << b;
     }
 
+    for (quint64 size : {quint64(1) << 63, ~quint64(0)}) {
+        // A field size beyond any integer the reader keeps, positive or negative.
+        QByteArray b;
+        QCborStreamWriter w(&b);
+        w.startArray(4);
+        w.append(QLatin1StringView("fis-packet"));
+        w.append(1);
+        w.startArray(1);
+        w.startArray(3);
+        w.append(QLatin1StringView("A"));
+        w.append(QLatin1StringView("string"));
+        w.append(QCborNegativeInteger(size));
+        w.endArray();
+        w.endArray();
+        w.startArray(0);
+        w.endArray();
+        w.endArray();
+        bad << b;
+        bad << QByteArray(b).replace(char(0x3b), char(0x1b)); // the same magnitude, unsigned
+    }
+
     for (const QByteArray &bytes : bad) {
         EXPECT_THROW(set->setData(DataPacket{bytes}), PacketError) << bytes.toHex().toStdString();
         EXPECT_THROW(PacketReader{bytes}, PacketError);
