@@ -1,5 +1,7 @@
 #include "database.h"
 
+#include "sql/nvl.h"
+
 #include <QAtomicInteger>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -7,39 +9,11 @@
 #include <QThread>
 #include <QUrl>
 
-#include <sqlite3.h>
-
 #include <stdexcept>
 
 namespace fis {
 
 namespace {
-
-// NVL(a, b): a when it is not null, else b.
-void sqliteNvl(sqlite3_context *ctx, int argc, sqlite3_value **argv)
-{
-    if (argc != 2) {
-        sqlite3_result_error(ctx, "NVL espera dois argumentos", -1);
-        return;
-    }
-    sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) != SQLITE_NULL ? argv[0] : argv[1]);
-}
-
-bool registerSqliteNvl(QSqlDatabase &db, QString *error)
-{
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
-        *error = QStringLiteral("Conexão SQLite sem acesso ao manipulador nativo.");
-        return false;
-    }
-    sqlite3 *native = *static_cast<sqlite3 *const *>(handle.data());
-    if (!native || sqlite3_create_function(native, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                           nullptr, &sqliteNvl, nullptr, nullptr) != SQLITE_OK) {
-        *error = QStringLiteral("Não foi possível registrar a função NVL no SQLite.");
-        return false;
-    }
-    return true;
-}
 
 bool exec(QSqlDatabase &db, const QString &sql, QString *error)
 {
@@ -237,7 +211,7 @@ QSqlDatabase openConnection(const DbConfig &config, const QString &connectionNam
             // Listings read scattered rows of big tables: map the file, keep a larger cache.
             !exec(db, QStringLiteral("PRAGMA mmap_size=1073741824"), error) ||
             !exec(db, QStringLiteral("PRAGMA cache_size=-65536"), error) ||
-            !registerSqliteNvl(db, error)) {
+            !installNvl(db, error)) {
             db.close();
             return QSqlDatabase();
         }
@@ -254,11 +228,7 @@ bool applySchema(QSqlDatabase &db, DbKind kind, QString *error)
         // Serialise concurrent first starts on the same database.
         if (!exec(db, QStringLiteral("SELECT pg_advisory_lock(2900)"), error))
             return false;
-        if (!exec(db,
-                  QStringLiteral("CREATE OR REPLACE FUNCTION NVL(anycompatible, anycompatible) "
-                                 "RETURNS anycompatible AS 'SELECT COALESCE($1, $2)' "
-                                 "LANGUAGE sql IMMUTABLE"),
-                  error)) {
+        if (!installNvl(db, error)) {
             exec(db, QStringLiteral("SELECT pg_advisory_unlock(2900)"), error);
             return false;
         }

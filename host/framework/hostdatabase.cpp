@@ -1,5 +1,7 @@
 #include "framework/hostdatabase.h"
 
+#include "sql/nvl.h"
+
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -7,8 +9,6 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
-
-#include <sqlite3.h>
 
 #include <stdexcept>
 
@@ -21,64 +21,6 @@ const char *const kNvlProperty = "fisNvlInstalled";
 [[noreturn]] void fail(const QString &text)
 {
     throw std::runtime_error(text.toStdString());
-}
-
-void sqliteNvl(sqlite3_context *context, int argc, sqlite3_value **argv)
-{
-    if (argc != 2) {
-        sqlite3_result_error(context, "NVL espera dois argumentos", -1);
-        return;
-    }
-    sqlite3_result_value(context, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
-}
-
-sqlite3 *sqliteHandle(const QSqlDatabase &db)
-{
-    const QVariant handle = db.driver()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        return *static_cast<sqlite3 *const *>(handle.constData());
-    return nullptr;
-}
-
-// True when the connection already knows NVL (it may have been opened again since, with a new
-// handle that lacks it).
-bool sqliteHasNvl(sqlite3 *raw)
-{
-    sqlite3_stmt *statement = nullptr;
-    const int rc = sqlite3_prepare_v2(raw, "SELECT NVL(NULL, 1)", -1, &statement, nullptr);
-    sqlite3_finalize(statement);
-    return rc == SQLITE_OK;
-}
-
-void installSqliteNvl(const QSqlDatabase &db)
-{
-    sqlite3 *raw = sqliteHandle(db);
-    if (raw && sqliteHasNvl(raw))
-        return;
-    if (!raw)
-        fail(QStringLiteral("Não foi possível registrar a função NVL: conexão SQLite sem handle."));
-    const int rc = sqlite3_create_function(raw, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                           nullptr, &sqliteNvl, nullptr, nullptr);
-    if (rc != SQLITE_OK)
-        fail(QStringLiteral("Não foi possível registrar a função NVL: %1")
-                 .arg(QString::fromUtf8(sqlite3_errstr(rc))));
-}
-
-void installPostgresNvl(const QSqlDatabase &db)
-{
-    QSqlQuery query(db);
-    const bool created = query.exec(QStringLiteral(
-        "CREATE OR REPLACE FUNCTION NVL(anycompatible, anycompatible) RETURNS anycompatible "
-        "AS 'SELECT COALESCE($1, $2)' LANGUAGE SQL IMMUTABLE"));
-    if (created)
-        return;
-    // Without the right to create functions the database may still have it.
-    const QString reason = query.lastError().text();
-    QSqlQuery check(db);
-    if (check.exec(QStringLiteral("SELECT 1 FROM pg_proc WHERE lower(proname) = 'nvl'")) &&
-        check.next())
-        return;
-    fail(QStringLiteral("Não foi possível criar a função NVL no banco de dados: %1").arg(reason));
 }
 
 QSqlDatabase openPostgres(const QUrl &url, const QString &connectionName)
@@ -192,20 +134,15 @@ void HostDatabase::installNvl(const QSqlDatabase &db)
     QSqlDriver *driver = db.driver();
     if (!driver || !db.isOpen())
         fail(QStringLiteral("O banco de dados não está conectado."));
-    switch (kind(db)) {
-    case DatabaseKind::SQLite:
-        installSqliteNvl(db);
-        break;
-    case DatabaseKind::PostgreSQL:
-        // The function lives in the database: once per connection is enough.
-        if (!driver->property(kNvlProperty).toBool()) {
-            installPostgresNvl(db);
-            driver->setProperty(kNvlProperty, true);
-        }
-        break;
-    default:
-        break; // the other databases have their own NVL / ISNULL / NVLSTR
-    }
+    // In PostgreSQL the function lives in the database: once per connection is enough.
+    const bool postgres = kind(db) == DatabaseKind::PostgreSQL;
+    if (postgres && driver->property(kNvlProperty).toBool())
+        return;
+    QString error;
+    if (!fis::installNvl(db, &error))
+        fail(error);
+    if (postgres)
+        driver->setProperty(kNvlProperty, true);
 }
 
 } // namespace fis
