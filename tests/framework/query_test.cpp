@@ -1,6 +1,7 @@
 #include "data/dataset.h"
 #include "framework/hostdatabase.h"
 #include "framework/tadoibquery.h"
+#include "support/pgcluster.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -260,12 +261,17 @@ TEST_F(HostDatabaseTest, FailuresRaiseClearErrorsAndLeaveTheSetClosed)
     EXPECT_FALSE(typed.Active());
 }
 
-// Against a PostgreSQL server when one is named (FIS_TEST_PG_URL=postgresql://user@host/db).
+// Against PostgreSQL: the server named by FIS_TEST_PG_URL (postgresql://user@host/db), else a
+// throw-away cluster on loopback.
 TEST(HostDatabasePostgres, NvlAndCompanyQuery)
 {
-    const QString url = qEnvironmentVariable("FIS_TEST_PG_URL");
-    if (url.isEmpty())
-        GTEST_SKIP() << "FIS_TEST_PG_URL not set";
+    QString url = qEnvironmentVariable("FIS_TEST_PG_URL");
+    fis::test::PgCluster cluster;
+    if (url.isEmpty()) {
+        if (!cluster.start() || !cluster.createDatabase(QStringLiteral("host")))
+            GTEST_SKIP() << "PostgreSQL indisponível: " << cluster.error().toStdString();
+        url = cluster.url(QStringLiteral("host"));
+    }
     {
         QSqlQuery q(HostDatabase::open(url, QStringLiteral("pg")));
         seed(HostDatabase::database(QStringLiteral("pg")));
