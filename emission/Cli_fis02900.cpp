@@ -5,22 +5,28 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScopeGuard>
+#include <QStyle>
+#include <QToolBar>
 #include <QToolButton>
 
 QPointer<TfrmEmiPrevSocial> frmEmiPrevSocial;
 bool boStCriado = false;
+bool boCtrl = false;
+bool boFiltro = false;
+QPixmap *bmPict = nullptr;
 QString stFilial;
 QString stLancamento;
 QString stNrMapa;
 
 namespace {
 int g_initCount = 0;
-// The host merges the menus of the screen's menu bar into its main menu, by this group.
-constexpr int kMenuMergeGroup = 8;
 } // namespace
 
 TfrmEmiPrevSocial::TfrmEmiPrevSocial(QWidget *parent)
@@ -39,74 +45,166 @@ TfrmEmiPrevSocial::TfrmEmiPrevSocial(QWidget *parent)
     netEmisGuiaPrev->setBeforeConnect(
         [this](TNetConnection *sender) { netEmisGuiaPrevBeforeConnect(sender); });
 
+    fillMessages();
+    createRecordSets();
+    createToolButtons();
+    createReportPanel();
+    createGrids();
     createMenu();
+
+    cbbReportNames->installEventFilter(this);
+    connect(cbbReportNames, &QComboBox::activated, this,
+            [this] { fis::guarded([this] { cbbReportNamesChange(); }); });
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget *, QWidget *) { trackFocus(QApplication::focusWidget()); });
 }
 
 TfrmEmiPrevSocial::~TfrmEmiPrevSocial() = default;
 
-void TfrmEmiPrevSocial::createMenu()
+void TfrmEmiPrevSocial::fillMessages()
 {
-    mnuMenu = new QMenuBar(this);
-    mnuMenu->setObjectName(QStringLiteral("mnuMenu"));
-    mnuMenu->setNativeMenuBar(false);
-    mnuMenu->hide(); // shown through the host's main menu
+    QStringList lines = msgPadrao->messages();
+    lines << QStringLiteral("Empr_Cad|Empresa não cadastrada.")
+          << QStringLiteral("Empr_Inf|Empresa deve ser informada.")
+          << QStringLiteral("Entrada|Entrada") << QStringLiteral("Saida|Saída")
+          << QStringLiteral("Carg_Dad|Carregando dados do servidor...")
+          << QStringLiteral("Atu_Dad|Atualizando dados no servidor...")
+          << QStringLiteral("Nf_Dif|Para gerar conta pagar agrupada por fornecedor, deve-se "
+                            "selecionar notas de um mesmo fornecedor.")
+          << QStringLiteral("Dt_Inv|Informe uma data válida.")
+          << QStringLiteral("Inf_DT|Data de vencimento deve ser informada.")
+          << QStringLiteral("Vr_Maior|O valor total das notas fiscais selecionadas deve ser "
+                            "maior que dez reais(R$10,00).")
+          << QStringLiteral("Dt_Dif|Deve ser informada a mesma data de vencimento para as notas "
+                            "fiscais selecionadas.")
+          << QStringLiteral("ERRO_CONTABILIZACAO|Conta a pagar não pode ser lançada com erros "
+                            "de contabilização.")
+          << QStringLiteral("Erro_Ben|Os impostos relacionados devem possuir os mesmos "
+                            "beneficiários e contas a pagar.")
+          << QStringLiteral("Cont_Exi|Operação Bloqueada! Existe(m) documento(s) "
+                            "selecionado(s) que já foi(ram) emitido(s) e possue(m) conta a "
+                            "pagar. É possível apenas exibir o relatório.")
+          << QStringLiteral("Ben_Inf|Os impostos relacionados devem possuir beneficiário e "
+                            "conta a pagar cadastrados.")
+          << QStringLiteral("Dt_Ven_Dif|Para gerar conta pagar agrupada por fornecedor, "
+                            "deve-se selecionar notas com o mesmo vencimento.")
+          << QStringLiteral("Cod_Rec_Dif|Para gerar conta pagar agrupada por fornecedor, "
+                            "deve-se selecionar notas com o mesmo código da Receita.")
+          << QStringLiteral("Stat_Dif|Para gerar conta pagar agrupada por fornecedor, "
+                            "deve-se selecionar notas com o status em aberto.")
+          << QStringLiteral("Código|Código")
+          << QStringLiteral("cod_rece|Código da Receita deve ser informado.")
+          << QStringLiteral("Cod_Inv|Código da Receita deve ser parametrizado para o imposto no "
+                            "Menu  -> Tabelas/ Código da Receita.")
+          << QStringLiteral("Cont_Prev|Ocorreu um erro ao apagar a conta prevista.")
+          << QStringLiteral("nf_inf|Para gerar a guia pelo menos uma nota fiscal estar "
+                            "selecionada.");
+    msgPadrao->setMessages(lines);
+}
 
-    auto item = [this](QMenu *menu, const char *name, const QString &caption,
-                       const QKeySequence &shortcut, bool enabled) {
-        auto *action = menu->addAction(caption);
-        action->setObjectName(QString::fromLatin1(name));
-        action->setShortcut(shortcut);
-        action->setEnabled(enabled);
-        return action;
+void TfrmEmiPrevSocial::createToolButtons()
+{
+    const auto button = [this](const char *name, const QString &hint, QStyle::StandardPixmap icon) {
+        auto *b = new QToolButton(this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(hint);
+        b->setText(hint);
+        b->setIcon(style()->standardIcon(icon));
+        b->setFocusPolicy(Qt::NoFocus); // toolbar buttons never take the focus from the fields
+        toolBar()->addWidget(b);
+        return b;
     };
-    auto separator = [](QMenu *menu, const char *name) {
-        auto *action = menu->addSeparator();
-        action->setObjectName(QString::fromLatin1(name));
-        return action;
+    sbtProcurar =
+        button("sbtProcurar", QStringLiteral("Procurar"), QStyle::SP_FileDialogContentsView);
+    sbtVerificar = button("sbtVerificar", QStringLiteral("Atualizar"), QStyle::SP_BrowserReload);
+    sbtFiltro = button("sbtFiltro", QStringLiteral("Filtrar"), QStyle::SP_FileDialogDetailedView);
+    sbtFiltro->setEnabled(false);
+    connect(sbtProcurar, &QToolButton::clicked, this,
+            [this] { fis::guarded([this] { sbtProcurarClick(); }); });
+    connect(sbtVerificar, &QToolButton::clicked, this,
+            [this] { fis::guarded([this] { sbtVerificarClick(); }); });
+    connect(sbtFiltro, &QToolButton::clicked, this,
+            [this] { fis::guarded([this] { sbtFiltroClick(); }); });
+
+    const auto picture = [this](const char *name, QStyle::StandardPixmap icon) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setPixmap(style()->standardIcon(icon).pixmap(16, 16));
+        label->hide();
+        return label;
+    };
+    imgAprovado = picture("imgAprovado", QStyle::SP_DialogApplyButton);
+    imgNAprovado = picture("imgNAprovado", QStyle::SP_DialogCancelButton);
+    imgCheck = picture("imgCheck", QStyle::SP_DialogYesButton);
+    imgUncheck = picture("imgUncheck", QStyle::SP_DialogNoButton);
+}
+
+void TfrmEmiPrevSocial::createReportPanel()
+{
+    lblEmpresa = new QLabel(QStringLiteral("Empresa"), panRelat);
+    lblEmpresa->setObjectName(QStringLiteral("lblEmpresa"));
+    QFont bold = lblEmpresa->font();
+    bold.setBold(true);
+    lblEmpresa->setFont(bold);
+
+    medCdEmpresa = new fis::MaskEdit(panRelat);
+    medCdEmpresa->setObjectName(QStringLiteral("medCdEmpresa"));
+    medCdEmpresa->setEditMask(QStringLiteral("99;0; "));
+    medCdEmpresa->setMaxLength(2);
+    medCdEmpresa->setFixedWidth(
+        medCdEmpresa->fontMetrics().horizontalAdvance(QStringLiteral("000")) + 16);
+    medCdEmpresa->onChange = [this] { fis::guarded([this] { medCdEmpresaChange(); }); };
+    medCdEmpresa->onEnter = [this] {
+        if (!m_restoringFocus)
+            fis::guarded([this] { medCdEmpresaEnter(); });
+    };
+    medCdEmpresa->onExit = [this] {
+        if (!m_restoringFocus)
+            fis::guarded([this] { medCdEmpresaExit(); });
     };
 
-    mnuOperac = mnuMenu->addMenu(QStringLiteral("&Operação"));
-    mnuOperac->setObjectName(QStringLiteral("mnuOperac"));
-    mnuOperac->menuAction()->setObjectName(QStringLiteral("mnuOperac"));
-    mnuImprimir = item(mnuOperac, "mnuImprimir", QStringLiteral("&Imprimir"),
-                       QKeySequence(Qt::CTRL | Qt::Key_I), false);
-    mnuVisualizar = item(mnuOperac, "mnuVisualizar", QStringLiteral("&Visualizar Impressão"),
-                         QKeySequence(Qt::CTRL | Qt::Key_P), false);
-    mnuSalvarComo = item(mnuOperac, "mnuSalvarComo", QStringLiteral("&Salvar Como"),
-                         QKeySequence(Qt::CTRL | Qt::Key_S), false);
-    mnuConfigImpress = item(mnuOperac, "mnuConfigImpress", QStringLiteral("&Configurar Impressora"),
-                            QKeySequence(Qt::CTRL | Qt::Key_F), true);
-    N2 = separator(mnuOperac, "N2");
-    mnuFechar = item(mnuOperac, "mnuFechar", QStringLiteral("Fecha&r"),
-                     QKeySequence(Qt::CTRL | Qt::Key_F4), true);
+    btpEmpresa = new TBtnPesquisa(panRelat);
+    btpEmpresa->setObjectName(QStringLiteral("btpEmpresa"));
+    btpEmpresa->setToolTip(QStringLiteral("Pesquisar"));
+    btpEmpresa->setTitle(QStringLiteral("Empresa"));
+    btpEmpresa->setAssociate(medCdEmpresa);
+    btpEmpresa->SetDataSource(dtsEmpresa);
+    btpEmpresa->setEmptyError(QStringLiteral("Não há empresa cadastrada."));
+    btpEmpresa->OnBeforePesq = [this](TBtnPesquisa *sender, bool &cancel) {
+        btpEmpresaBeforePesq(sender, cancel);
+    };
+    btpEmpresa->OnAfterPesq = [this](TBtnPesquisa *sender) { btpEmpresaAfterPesq(sender); };
 
-    mnuManutencao = mnuMenu->addMenu(QStringLiteral("&Manutenção"));
-    mnuManutencao->setObjectName(QStringLiteral("mnuManutencao"));
-    mnuManutencao->menuAction()->setObjectName(QStringLiteral("mnuManutencao"));
-    mnuAtualizar = item(mnuManutencao, "mnuAtualizar", QStringLiteral("&Atualizar"),
-                        QKeySequence(Qt::Key_F5), true);
-    mnuAtualizar->setStatusTip(QStringLiteral("Atualizar"));
-    mnuProcurar = item(mnuManutencao, "mnuProcurar", QStringLiteral("&Procurar"),
-                       QKeySequence(Qt::Key_F6), true);
-    mnuProcurar->setStatusTip(QStringLiteral("Procurar"));
-    N1 = separator(mnuManutencao, "N1");
-    mnuFiltro = item(mnuManutencao, "mnuFiltro", QStringLiteral("&Filtrar Notas"),
-                     QKeySequence(Qt::CTRL | Qt::Key_L), true);
+    edtNmEmpresa = new QLineEdit(panRelat);
+    edtNmEmpresa->setObjectName(QStringLiteral("edtNmEmpresa"));
+    edtNmEmpresa->setEnabled(false);
+    edtNmEmpresa->setFocusPolicy(Qt::NoFocus);
+    edtNmEmpresa->setMinimumWidth(260);
 
-    for (QMenu *menu : {mnuOperac, mnuManutencao})
-        menu->menuAction()->setProperty("mergeGroup", kMenuMergeGroup);
-
-    // Menu items that click the base screen's buttons.
-    connect(mnuConfigImpress, &QAction::triggered, this,
-            [this] { fis::guarded([this] { sbtConfigImpress->click(); }); });
-    connect(mnuFechar, &QAction::triggered, this,
-            [this] { fis::guarded([this] { sbtFechar->click(); }); });
+    reportPanelLayout()->addWidget(lblEmpresa);
+    reportPanelLayout()->addWidget(medCdEmpresa);
+    reportPanelLayout()->addWidget(btpEmpresa);
+    reportPanelLayout()->addWidget(edtNmEmpresa, 1);
 }
 
 void TfrmEmiPrevSocial::FormCreate()
 {
     TfrmDadosGerRel::FormCreate();
     netEmisGuiaPrev->setConnected(true);
+    const fis::DataPacket param =
+        Consiste::CheckResultServ(fis::rdmEmisGuiaPrv::GetParamFiscal(*netEmisGuiaPrev), true, 0);
+    cdsParamFiscal->setData(param);
+    boCtrl = true;
+    const QString mask = Consiste::DateMask();
+    cdsAprovAgrup->fieldByName(QStringLiteral("VENCIMENTO"))->setEditMask(mask);
+    cdsAprov->fieldByName(QStringLiteral("VENCIMENTO"))->setEditMask(mask);
+    vrTotalGuia = 0;
+    vrMultaGuia = 0;
+    vrOutrEntGuia = 0;
+    dtVencGuia = fis::TDateTime();
+    stInscForne.clear();
+    stStatusSel.clear();
+    stCodReceSel.clear();
 }
 
 void TfrmEmiPrevSocial::FormClose()
@@ -121,11 +219,6 @@ void TfrmEmiPrevSocial::netEmisGuiaPrevBeforeConnect(TNetConnection *sender)
     sender->setPort(Quorvin::WebPort());
     sender->setHost(Quorvin::WebURL());
     sender->setAuthToken(Quorvin::AuthToken());
-}
-
-int TfrmEmiPrevSocial::reportIndex() const
-{
-    return cbbReportNames ? cbbReportNames->currentIndex() : -1;
 }
 
 void CriaEmiPrevSocial()

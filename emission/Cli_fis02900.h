@@ -1,5 +1,10 @@
 #pragma once
 // The GPS emission screen "FIS02900" and its unit-level state.
+//
+// The class is split by concern: Cli_fis02900.cpp (construction, creation, close, factories and
+// unit state), recordsets.cpp (record sets, queries, data links, grids and the view switch),
+// lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
+// entry) and menu.cpp (the merged menu and the handlers it forwards to).
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
@@ -8,8 +13,12 @@
 #include <QString>
 
 class QAction;
+class QLabel;
 class QMenu;
 class QMenuBar;
+class QPixmap;
+class QStackedWidget;
+class QToolButton;
 
 class TfrmEmiPrevSocial : public TfrmDadosGerRel
 {
@@ -20,6 +29,51 @@ public:
 
     // The connection to the application-server object; both screens call through it.
     TNetConnection *netEmisGuiaPrev = nullptr;
+
+    // Record sets (all owned by the screen).
+    fis::ClientDataSet *cdsAprov = nullptr;      // exits view
+    fis::ClientDataSet *cdsAprovAgrup = nullptr; // entries view
+    fis::ClientDataSet *cdsAprovAux = nullptr;   // working copy of the emission
+    fis::ClientDataSet *cdsForneAux = nullptr;   // the selection of the entries view
+    fis::ClientDataSet *cdsFunRural = nullptr;   // rural-contribution maps
+    fis::ClientDataSet *cdsParamFiscal = nullptr;
+    fis::ClientDataSet *cdsResult = nullptr;
+    fis::ClientDataSet *cdsVdBeneficiario = nullptr;
+    fis::ClientDataSet *cdsCodRece = nullptr;
+    fis::ClientDataSet *cdsVd_CodRece = nullptr;
+    TADOIBQuery *qryEmpresa = nullptr;
+    TADOIBQuery *qryVdEmpresa = nullptr;
+
+    // Data links.
+    fis::DataLink *dtsPadrao = nullptr;
+    fis::DataLink *dtsFunRural = nullptr;
+    fis::DataLink *dtsEmpresa = nullptr;
+    fis::DataLink *dtsCodRece = nullptr;
+    fis::DataLink *dtsAprov = nullptr;
+    fis::DataLink *dtsAprovAgrup = nullptr;
+    fis::DataLink *dtsAprovAux = nullptr;
+    fis::DataLink *dtsFilial = nullptr;
+
+    // The document area: both grids over each other, exactly one visible.
+    QStackedWidget *pgcDocumentos = nullptr;
+    fis::DBGrid *dbgPadrao = nullptr;
+    fis::DBGrid *dbgFunRural = nullptr;
+
+    // Toolbar buttons of this screen (besides the base screen's).
+    QToolButton *sbtProcurar = nullptr;
+    QToolButton *sbtVerificar = nullptr;
+    QToolButton *sbtFiltro = nullptr;
+    // Pictures of the grid drawing (hidden).
+    QLabel *imgAprovado = nullptr;
+    QLabel *imgNAprovado = nullptr;
+    QLabel *imgCheck = nullptr;
+    QLabel *imgUncheck = nullptr;
+
+    // Company entry in the report panel.
+    QLabel *lblEmpresa = nullptr;
+    fis::MaskEdit *medCdEmpresa = nullptr;
+    TBtnPesquisa *btpEmpresa = nullptr;
+    QLineEdit *edtNmEmpresa = nullptr;
 
     // Menu merged into the host's main menu while the screen is shown (merge group 8).
     QMenuBar *mnuMenu = nullptr;
@@ -42,23 +96,104 @@ public:
     // Operation letter of the chosen report: "E" entries, "S" exits.
     QString stOperacao;
 
+    // Selection state (written by the selection rules, reset by loading and emission).
+    QString stInscForne;
+    QString stCodReceSel;
+    QString stFilialSel;
+    QString stLanctoSel;
+    QString stStatusSel;
+    double vrTotalGuia = 0;
+    double vrMultaGuia = 0;
+    double vrOutrEntGuia = 0;
+    fis::TDateTime dtVencGuia;
+
+    // Lifecycle.
     void FormCreate() override;
+    void FormActivate() override;
     void FormClose() override;
     void netEmisGuiaPrevBeforeConnect(TNetConnection *sender);
 
+    // Report choice and the report panel.
+    void cbbReportNamesEnter();
+    void cbbReportNamesChange();
+    void pnlEmpresaEnter();
+    void pnlEmpresaExit();
+
+    // Company entry.
+    void medCdEmpresaEnter();
+    void medCdEmpresaChange();
+    void medCdEmpresaExit();
+    void btpEmpresaBeforePesq(TBtnPesquisa *sender, bool &cancel);
+    void btpEmpresaAfterPesq(TBtnPesquisa *sender);
+    void Vd_Empresa(bool obrigatorio);
+
+    // Record-set and grid rules.
+    void cdsAprovBeforeOpen(fis::ClientDataSet &set);
+    void cdsAprovAgrupBeforeOpen(fis::ClientDataSet &set);
+    void cdsAprovBeforeInsert(fis::ClientDataSet &set);
+    void cdsAprovAgrupBeforeInsert(fis::ClientDataSet &set);
+    void cdsAprovAgrupAfterScroll(fis::ClientDataSet &set);
+    void cdsFunRuralAfterScroll(fis::ClientDataSet &set);
+    void dtsPadraoStateChange();
+    void dtsFunRuralStateChange();
+    void dbgPadraoExit();
+
+    // Toolbar handlers of the screen's own buttons.
+    void sbtFiltroClick();
+    void sbtVerificarClick();
+    void sbtProcurarClick();
+
+    // Menu handlers.
+    void mnuImprimirClick();
+    void mnuVisualizarClick();
+    void mnuSalvarComoClick();
+    void mnuConfigImpressClick();
+    void mnuFecharClick();
+    void mnuAtualizarClick();
+    void mnuProcurarClick();
+    void mnuFiltroClick();
+
     // Index of the chosen report (2 is the rural-maps report).
     int reportIndex() const;
+    // "E" when the text after the first "- " of the item equals the catalogue's "Entrada"
+    // exactly, "S" otherwise.
+    QString operacaoDoRelatorio(const QString &itemText) const;
+    // The documents of the current operation have rows.
+    bool documentosCarregados() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void createRecordSets();
+    void createQueries();
+    void createGrids();
+    void createReportPanel();
+    void createToolButtons();
     void createMenu();
+    void fillMessages();
+    void trackFocus(QWidget *now);
+    // Enables the buttons and mirrors their menu items.
+    void setOutputEnabled(bool on);
+    void setToolsEnabled(bool on);
+    void mirrorMenu();
+    void setColumnsVisible(const QStringList &fields, bool visible);
+    // Puts the focus back on the company code without running the panel's enter rules.
+    void focusCompanyCode();
+
+    QPointer<QWidget> m_lastFocus; // last control of this screen that had the focus
+    bool m_restoringFocus = false;
 };
 
 // Unit-level state.
 extern QPointer<TfrmEmiPrevSocial> frmEmiPrevSocial; // the one instance, or none
 extern bool boStCriado;                              // the screen exists
-extern QString stFilial;     // key list of the branches of the ticked documents
+extern bool boCtrl;      // the first activation after creation is still to come
+extern bool boFiltro;    // the filter was opened from the filter button while the combo had focus
+extern QString stFilial; // key list of the branches of the ticked documents
 extern QString stLancamento; // key list of the entry numbers of the ticked documents
 extern QString stNrMapa;     // sequence numbers of the maps selected for emission
+extern QPixmap *bmPict;      // work bitmap of the grid drawing
 
 extern "C" {
 // Creates the emission screen if needed, shows it and maximises it.
