@@ -3,6 +3,8 @@
 #include "sql/nvl.h"
 
 #include <QAtomicInteger>
+#include <QHash>
+#include <QPointer>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -257,6 +259,88 @@ bool applySchema(QSqlDatabase &db, DbKind kind, QString *error)
 
 namespace {
 thread_local QString t_connectionName;
+
+// The statements of one connection. The driver pointer and its native handle tell a reopened
+// connection of the same name apart: its old statements went with the old handle.
+struct ConnectionStatements
+{
+    QPointer<QSqlDriver> driver;
+    void *handle = nullptr;
+    QHash<QString, std::shared_ptr<StatementLease::Slot>> statements;
+};
+
+// Listings build their SQL from the criteria given, so the cache is bounded.
+constexpr int kMaxCachedStatements = 256;
+
+void *nativeHandle(QSqlDriver *driver)
+{
+    const QVariant h = driver->handle();
+    return h.isValid() ? *static_cast<void *const *>(h.constData()) : nullptr;
+}
+
+QHash<QString, ConnectionStatements> &statementCache()
+{
+    thread_local QHash<QString, ConnectionStatements> cache;
+    return cache;
+}
+
+} // namespace
+
+struct StatementLease::Slot
+{
+    explicit Slot(QSqlDatabase &db) : query(db) { query.setForwardOnly(true); }
+    QSqlQuery query;
+    bool leased = false;
+};
+
+StatementLease::StatementLease(QSqlDatabase &db, const QString &sql)
+{
+    QSqlDriver *driver = db.driver();
+    if (!driver || !db.isOpen()) {
+        m_slot = std::make_shared<Slot>(db);
+        m_prepared = m_slot->query.prepare(sql);
+        return;
+    }
+    ConnectionStatements &conn = statementCache()[db.connectionName()];
+    void *handle = nativeHandle(driver);
+    if (conn.driver != driver || conn.handle != handle ||
+        conn.statements.size() >= kMaxCachedStatements) {
+        conn.statements.clear();
+        conn.driver = driver;
+        conn.handle = handle;
+    }
+    std::shared_ptr<Slot> &cached = conn.statements[sql];
+    if (cached && !cached->leased) {
+        m_slot = cached;
+        m_slot->leased = true;
+        m_prepared = true;
+        return;
+    }
+    const bool cache = !cached;
+    m_slot = std::make_shared<Slot>(db);
+    m_prepared = m_slot->query.prepare(sql);
+    if (cache && m_prepared) {
+        cached = m_slot;
+        m_slot->leased = true;
+    } else if (cache) {
+        conn.statements.remove(sql);
+    }
+}
+
+StatementLease::~StatementLease()
+{
+    m_slot->query.finish();
+    m_slot->leased = false;
+}
+
+QSqlQuery &StatementLease::query()
+{
+    return m_slot->query;
+}
+
+void clearStatementCache()
+{
+    statementCache().clear();
 }
 
 QSqlDatabase threadConnection(const DbConfig &config)
@@ -280,6 +364,7 @@ QSqlDatabase threadConnection(const DbConfig &config)
 
 void closeThreadConnection()
 {
+    clearStatementCache();
     if (t_connectionName.isEmpty())
         return;
     {
@@ -290,27 +375,44 @@ void closeThreadConnection()
     t_connectionName.clear();
 }
 
-bool beginWrite(QSqlDatabase &db, DbKind kind)
-{
-    QSqlQuery q(db);
-    return q.exec(kind == DbKind::Sqlite ? QStringLiteral("BEGIN IMMEDIATE")
-                                         : QStringLiteral("BEGIN"));
-}
+namespace {
 
-bool commit(QSqlDatabase &db, QString *error)
+// Runs a transaction command. PostgreSQL cannot prepare them; SQLite keeps them prepared.
+bool transactionCommand(QSqlDatabase &db, const QString &sql, QString *error)
 {
+    if (db.driver() && db.driver()->dbmsType() == QSqlDriver::SQLite) {
+        StatementLease q(db, sql);
+        if (q.prepared() && q.query().exec())
+            return true;
+        if (error)
+            *error = q.query().lastError().text();
+        return false;
+    }
     QSqlQuery q(db);
-    if (q.exec(QStringLiteral("COMMIT")))
+    if (q.exec(sql))
         return true;
     if (error)
         *error = q.lastError().text();
     return false;
 }
 
+} // namespace
+
+bool beginWrite(QSqlDatabase &db, DbKind kind)
+{
+    return transactionCommand(
+        db, kind == DbKind::Sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"),
+        nullptr);
+}
+
+bool commit(QSqlDatabase &db, QString *error)
+{
+    return transactionCommand(db, QStringLiteral("COMMIT"), error);
+}
+
 void rollback(QSqlDatabase &db)
 {
-    QSqlQuery q(db);
-    q.exec(QStringLiteral("ROLLBACK"));
+    transactionCommand(db, QStringLiteral("ROLLBACK"), nullptr);
 }
 
 } // namespace fis

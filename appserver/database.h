@@ -2,7 +2,10 @@
 // Storage of the application server: where the database is, one connection per thread, the
 // schema (the same on SQLite and PostgreSQL) and the NVL function every statement may use.
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
+
+#include <memory>
 
 namespace fis {
 
@@ -36,6 +39,32 @@ bool applySchema(QSqlDatabase &db, DbKind kind, QString *error);
 QSqlDatabase threadConnection(const DbConfig &config);
 // Closes and forgets the calling thread's connection (worker threads call it when they end).
 void closeThreadConnection();
+
+// Prepared statements kept per thread and connection: preparing costs more than running the
+// short statements of most calls. A lease hands out the cached statement of `sql` (preparing
+// it on first use) or, when that statement is still leased further up the stack, a fresh one.
+// The statement is finished (cursor and read locks released) when the lease ends. Statements
+// are dropped when the connection is closed, reopened or closeThreadConnection() runs.
+class StatementLease
+{
+public:
+    StatementLease(QSqlDatabase &db, const QString &sql);
+    ~StatementLease();
+    StatementLease(const StatementLease &) = delete;
+    StatementLease &operator=(const StatementLease &) = delete;
+
+    bool prepared() const { return m_prepared; } // false: query().lastError() says why
+    QSqlQuery &query();
+
+    struct Slot;
+
+private:
+    std::shared_ptr<Slot> m_slot;
+    bool m_prepared = false;
+};
+
+// Forgets the calling thread's cached statements (all connections).
+void clearStatementCache();
 
 // Transaction helpers that take SQLite's write lock at once (BEGIN IMMEDIATE) so that two
 // writers queue on the busy timeout instead of failing halfway.

@@ -117,7 +117,8 @@ QString brDate(const QDate &d)
 
 QString money(double v)
 {
-    return QLocale(QLocale::Portuguese, QLocale::Brazil).toString(v, 'f', 2);
+    static const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
+    return brazil.toString(v, 'f', 2);
 }
 
 PacketField str(const char *name, int size)
@@ -253,20 +254,18 @@ struct GuiaService::Invoice
 
 namespace {
 
+// A statement of the thread's cache (see StatementLease), bound by position.
 class Sql
 {
 public:
-    Sql(QSqlDatabase &db, const QString &sql) : m_q(db)
+    Sql(QSqlDatabase &db, const QString &sql) : m_lease(db, sql), m_q(m_lease.query())
     {
-        m_q.setForwardOnly(true);
-        if (!m_q.prepare(sql))
+        if (!m_lease.prepared())
             fail();
     }
     Sql &exec(const QVariantList &binds = {})
     {
-        for (int i = 0; i < binds.size(); ++i)
-            m_q.bindValue(i, binds.at(i));
-        if (!m_q.exec())
+        if (!tryExec(binds))
             fail();
         return *this;
     }
@@ -289,7 +288,8 @@ public:
     }
 
 private:
-    QSqlQuery m_q;
+    StatementLease m_lease;
+    QSqlQuery &m_q;
 };
 
 // Rolls back unless committed.
@@ -1054,6 +1054,19 @@ Variant GuiaService::GetVdContaPagar(QList<Variant> &a, const CallInfo &info)
 // ---------------------------------------------------------------------------------------------
 // Due date, revenue code and values of one invoice
 
+namespace {
+
+const char kSetDtVencRead[] =
+    "SELECT N.CDIMPOSTO, N.DTVENCGUIA, N.CDRECEGUIA, N.VROUTRENTGUIA, N.VRMULTAGUIA,"
+    " N.NRNOTAFISC, G.NRGUIA,"
+    " (SELECT R.CDRECEPADRAO FROM RECEPADRAO R WHERE R.CDIMPOSTO = N.CDIMPOSTO"
+    "  AND R.CDRECEPADRAO = ? ORDER BY R.CDVARIACAO LIMIT 1)"
+    " FROM NOTAFISCAL N LEFT JOIN GUIAPREV G ON"
+    " G.CDFILIAL = N.CDFILIAL AND G.NRLANCTONF = N.NRLANCTONF"
+    " WHERE N.CDFILIAL = ? AND N.NRLANCTONF = ?";
+
+} // namespace
+
 Variant GuiaService::SetDtVenc(QList<Variant> &a, const CallInfo &info)
 {
     const QString branch = textArg(a, 0).trimmed();
@@ -1078,16 +1091,13 @@ Variant GuiaService::SetDtVenc(QList<Variant> &a, const CallInfo &info)
             throw ServiceError(QStringLiteral("Valor inválido para multa ou outras entidades."));
     }
 
+    // One read for the invoice, its guide and the typed revenue code of its tax.
+    const QString typed = typedCode.isEmpty() ? QString() : normalizedCode(typedCode);
     WriteTransaction tx(m_db, m_kind);
-    QString select = QStringLiteral(
-        "SELECT N.CDIMPOSTO, N.DTVENCGUIA, N.CDRECEGUIA, N.VROUTRENTGUIA, N.VRMULTAGUIA,"
-        " N.NRNOTAFISC, G.NRGUIA FROM NOTAFISCAL N LEFT JOIN GUIAPREV G ON"
-        " G.CDFILIAL = N.CDFILIAL AND G.NRLANCTONF = N.NRLANCTONF"
-        " WHERE N.CDFILIAL = ? AND N.NRLANCTONF = ?");
-    if (m_kind == DbKind::Postgres)
-        select += QStringLiteral(" FOR UPDATE OF N");
-    Sql q(m_db, select);
-    q.exec({branch, entry});
+    Sql q(m_db, m_kind == DbKind::Postgres
+                    ? QStringLiteral("%1 FOR UPDATE OF N").arg(kSetDtVencRead)
+                    : QString::fromLatin1(kSetDtVencRead));
+    q.exec({typed, branch, entry});
     if (!q.next())
         throw ServiceError(QStringLiteral("Nota fiscal não encontrada: filial %1, lançamento %2.")
                                .arg(branch, entry));
@@ -1097,18 +1107,12 @@ Variant GuiaService::SetDtVenc(QList<Variant> &a, const CallInfo &info)
     const double oldOther = q.number(3), oldFine = q.number(4);
     const QString nota = q.text(5);
     const bool emitted = !q.value(6).isNull();
-
-    QString code;
-    if (!typedCode.isEmpty()) {
-        Sql rc(m_db, QStringLiteral("SELECT CDRECEPADRAO FROM RECEPADRAO WHERE CDIMPOSTO = ? AND "
-                                    "CDRECEPADRAO = ?"));
-        rc.exec({tax, normalizedCode(typedCode)});
-        if (!rc.next())
-            throw ServiceError(QStringLiteral("Código da Receita %1 não está parametrizado para o "
-                                              "imposto %2.")
-                                   .arg(typedCode, tax));
-        code = rc.text(0);
-    }
+    const QString code = q.text(7);
+    q.finish();
+    if (!typedCode.isEmpty() && code.isEmpty())
+        throw ServiceError(QStringLiteral("Código da Receita %1 não está parametrizado para o "
+                                          "imposto %2.")
+                               .arg(typedCode, tax));
     const bool unchanged = due == oldDue && code == oldCode.trimmed() &&
                            std::abs(other - oldOther) < 0.005 && std::abs(fine - oldFine) < 0.005;
     if (emitted && !unchanged)

@@ -105,6 +105,10 @@ int main(int argc, char **argv)
             if (!fis::generateDemoData(db, config.kind, options, &error))
                 return fail(QStringLiteral("dados de demonstração: %1").arg(error));
         }
+        // Start with an empty write-ahead log: every page read looks it up first, and a big
+        // one (left by the demo data or an unclean stop) slows every call until it is reset.
+        if (config.kind == fis::DbKind::Sqlite)
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("fis-appserver-setup"));
