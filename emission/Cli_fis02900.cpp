@@ -9,6 +9,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScopeGuard>
@@ -55,6 +56,15 @@ TfrmEmiPrevSocial::TfrmEmiPrevSocial(QWidget *parent)
     cbbReportNames->installEventFilter(this);
     connect(cbbReportNames, &QComboBox::activated, this,
             [this] { fis::guarded([this] { cbbReportNamesChange(); }); });
+    // A screen built straight inside the host's frame gets no parent change, so the base screen
+    // never learns of the frame's activation: follow it here.
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(parent))
+        connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
+            fis::guarded([this] {
+                create();
+                FormActivate();
+            });
+        });
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget *, QWidget *) { trackFocus(QApplication::focusWidget()); });
 }

@@ -108,6 +108,7 @@ void TfrmEmiPrevSocial::pnlEmpresaExit()
         return;
     }
     CriaFiltroEmiPrevSocial();
+    activateWindow(); // the dialog has closed: the focus comes back to this screen
 }
 
 void TfrmEmiPrevSocial::medCdEmpresaEnter()

@@ -120,6 +120,7 @@ void TfrmEmiPrevSocial::sbtFiltroClick()
 {
     boFiltro = QApplication::focusWidget() == cbbReportNames;
     CriaFiltroEmiPrevSocial();
+    activateWindow(); // the dialog has closed: the focus comes back to this screen
     (reportIndex() == 2 ? dbgFunRural : dbgPadrao)->setFocus(Qt::OtherFocusReason);
     vrTotalGuia = 0;
     dtVencGuia = fis::TDateTime();
