@@ -97,6 +97,26 @@ QDate sqlDate(const QVariant &v)
         return v.toDate();
     if (v.metaType() == QMetaType::fromType<QDateTime>())
         return v.toDateTime().date();
+    // SQLite keeps dates as ISO text: read "yyyy-MM-dd" directly, it is on every listed row.
+    if (v.metaType() == QMetaType::fromType<QString>()) {
+        const QString &t = *static_cast<const QString *>(v.constData());
+        const auto digits = [&t](int from, int count) {
+            int n = 0;
+            for (int i = from; i < from + count; ++i) {
+                const char16_t c = t.at(i).unicode();
+                if (c < u'0' || c > u'9')
+                    return -1;
+                n = n * 10 + (c - u'0');
+            }
+            return n;
+        };
+        if (t.size() >= 10 && t.at(4) == u'-' && t.at(7) == u'-' &&
+            (t.size() == 10 || t.at(10) == u' ' || t.at(10) == u'T')) {
+            const int y = digits(0, 4), m = digits(5, 2), d = digits(8, 2);
+            if (y >= 0 && m >= 0 && d >= 0)
+                return QDate(y, m, d); // invalid (null) for an impossible day, as before
+        }
+    }
     return QDate::fromString(v.toString().left(10), Qt::ISODate);
 }
 
@@ -518,16 +538,21 @@ DataPacket GuiaService::listInvoices(const Criteria &c)
 {
     const bool entries = c.op == QLatin1String("E");
     const QString period = entries ? QStringLiteral("N.DTENTRSAID") : QStringLiteral("N.DTEMISSAO");
-    QString sql = QStringLiteral(
-        "SELECT N.CDFILIAL, N.CDFILIRECE, N.DTEMISSAO, N.DTENTRSAID, N.CDCLIENTE, N.NRINSJURNF,"
-        " C.NMRAZSOCCLIE, F.NMRAZSOCFORN, N.NRLANCTONF, N.NRNOTAFISC, N.CDSERIE,"
-        " N.IDENTRSAIDOP, N.CDFILIEMIT, N.VRMULTAGUIA, N.VROUTRENTGUIA, N.CDRECEGUIA,"
-        " N.VRNOTAFISC, N.DTVENCGUIA, N.VRTOTIMPONF, G.NRGUIA, N.CDFORNECED"
-        " FROM NOTAFISCAL N"
-        " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
-        " LEFT JOIN FORNECEDOR F ON F.CDFORNECED = N.CDFORNECED"
-        " LEFT JOIN GUIAPREV G ON G.CDFILIAL = N.CDFILIAL AND G.NRLANCTONF = N.NRLANCTONF"
-        " WHERE N.IDENTRSAIDOP = ?");
+    QString sql =
+        QStringLiteral(
+            "SELECT N.CDFILIAL, N.CDFILIRECE, N.DTEMISSAO, N.DTENTRSAID, N.CDCLIENTE, N.NRINSJURNF,"
+            " %1, F.NMRAZSOCFORN, N.NRLANCTONF, N.NRNOTAFISC, N.CDSERIE,"
+            " N.IDENTRSAIDOP, N.CDFILIEMIT, N.VRMULTAGUIA, N.VROUTRENTGUIA, N.CDRECEGUIA,"
+            " N.VRNOTAFISC, N.DTVENCGUIA, N.VRTOTIMPONF, G.NRGUIA, N.CDFORNECED"
+            " FROM NOTAFISCAL N"
+            "%2"
+            " LEFT JOIN FORNECEDOR F ON F.CDFORNECED = N.CDFORNECED"
+            " LEFT JOIN GUIAPREV G ON G.CDFILIAL = N.CDFILIAL AND G.NRLANCTONF = N.NRLANCTONF"
+            " WHERE N.IDENTRSAIDOP = ?")
+            // The entries view shows no customer: no need to look it up.
+            .arg(entries ? QStringLiteral("NULL") : QStringLiteral("C.NMRAZSOCCLIE"),
+                 entries ? QString()
+                         : QStringLiteral(" LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"));
     QVariantList binds{c.op};
     const auto criterion = [&](const QString &value, const char *column) {
         if (!value.trimmed().isEmpty()) {
