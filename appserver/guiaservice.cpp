@@ -538,10 +538,15 @@ DataPacket GuiaService::listInvoices(const Criteria &c)
 {
     const bool entries = c.op == QLatin1String("E");
     const QString period = entries ? QStringLiteral("N.DTENTRSAID") : QStringLiteral("N.DTEMISSAO");
+    // The entries view shows no customer, receiving branch, emission date or series: those
+    // columns are neither read nor looked up for it (their places stay, as NULL).
+    const auto column = [entries](const char *name) {
+        return entries ? QStringLiteral("NULL") : QString::fromLatin1(name);
+    };
     QString sql =
         QStringLiteral(
-            "SELECT N.CDFILIAL, N.CDFILIRECE, N.DTEMISSAO, N.DTENTRSAID, N.CDCLIENTE, N.NRINSJURNF,"
-            " %1, F.NMRAZSOCFORN, N.NRLANCTONF, N.NRNOTAFISC, N.CDSERIE,"
+            "SELECT N.CDFILIAL, %3, %4, N.DTENTRSAID, %5, N.NRINSJURNF,"
+            " %1, F.NMRAZSOCFORN, N.NRLANCTONF, N.NRNOTAFISC, %6,"
             " N.IDENTRSAIDOP, N.CDFILIEMIT, N.VRMULTAGUIA, N.VROUTRENTGUIA, N.CDRECEGUIA,"
             " N.VRNOTAFISC, N.DTVENCGUIA, N.VRTOTIMPONF, G.NRGUIA, N.CDFORNECED"
             " FROM NOTAFISCAL N"
@@ -549,10 +554,11 @@ DataPacket GuiaService::listInvoices(const Criteria &c)
             " LEFT JOIN FORNECEDOR F ON F.CDFORNECED = N.CDFORNECED"
             " LEFT JOIN GUIAPREV G ON G.CDFILIAL = N.CDFILIAL AND G.NRLANCTONF = N.NRLANCTONF"
             " WHERE N.IDENTRSAIDOP = ?")
-            // The entries view shows no customer: no need to look it up.
-            .arg(entries ? QStringLiteral("NULL") : QStringLiteral("C.NMRAZSOCCLIE"),
+            .arg(column("C.NMRAZSOCCLIE"),
                  entries ? QString()
-                         : QStringLiteral(" LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"));
+                         : QStringLiteral(" LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"),
+                 column("N.CDFILIRECE"), column("N.DTEMISSAO"), column("N.CDCLIENTE"),
+                 column("N.CDSERIE"));
     QVariantList binds{c.op};
     const auto criterion = [&](const QString &value, const char *column) {
         if (!value.trimmed().isEmpty()) {
