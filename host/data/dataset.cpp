@@ -1148,6 +1148,8 @@ void ClientDataSet::setData(const DataPacket &packet)
         d->fire(afterClose);
     }
     d->setState(DataSetState::Browse); // a reload is a close and an open for the views
+    if (!wasActive)
+        d->notifyReset(); // the views counted no rows while the set was still closed
     d->fire(afterOpen);
     if (!isEmpty())
         d->fire(afterScroll);
