@@ -5,6 +5,7 @@
 #include "framework/reportdesigner.h"
 #include "testkit/recordinghostui.h"
 
+#include <QAbstractItemModel>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -108,14 +109,16 @@ TEST_F(EmissionScreen, OpeningASetSwitchesTheDocumentColumns)
 
     screen->cdsAprovAgrup->setData(aprovPacket({{"U", "E", "1", ""}}));
     EXPECT_EQ(screen->dtsPadrao->dataSet(), screen->cdsAprovAgrup);
+    EXPECT_EQ(screen->dbgPadrao->model()->rowCount(), 1);
     for (const char *f :
          {"DTEMISSAO", "NMRAZSOCCLIE", "NRNOTAFISC", "CDSERIE", "VRNOTAFISC", "CDFILIAL"})
         EXPECT_FALSE(columnVisible(f)) << f;
     EXPECT_TRUE(columnVisible("SOMA"));
     EXPECT_TRUE(columnVisible("DTENTRSAID"));
 
-    screen->cdsAprov->setData(aprovPacket({{"U", "S", "1", ""}}));
+    screen->cdsAprov->setData(aprovPacket({{"U", "S", "1", ""}, {"U", "S", "2", ""}}));
     EXPECT_EQ(screen->dtsPadrao->dataSet(), screen->cdsAprov);
+    EXPECT_EQ(screen->dbgPadrao->model()->rowCount(), 2); // the grid follows the switched link
     EXPECT_FALSE(columnVisible("SOMA"));
     EXPECT_FALSE(columnVisible("NMRAZSOCFORN"));
     EXPECT_TRUE(columnVisible("DTENTRSAID")); // kept as the entries view left it
