@@ -1,7 +1,9 @@
 // The host's main window with the real module: screen as a maximised MDI child, its menus
 // merged into the main menu bar while it is there, the module unloaded when the host closes.
 #include "app/mainwindow.h"
+#include "data/packet.h"
 #include "module/quietui.h"
+#include "testkit/fakeappserver.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -44,8 +46,18 @@ TEST(HostMainWindow, OpensTheScreenAsMaximisedChildMergesItsMenusAndUnloadsOnClo
     ASSERT_TRUE(definition.open(QIODevice::WriteOnly));
     definition.write(R"({"title": "GPS - Saída", "sql": "SELECT 1 AS A"})");
     definition.close();
+    // The screen loads the fiscal parameters when it is created.
+    fis::FakeAppServer server;
+    server.declare(QStringLiteral("GetParamFiscal"), {});
+    server.setDefaultAnswer(
+        QStringLiteral("GetParamFiscal"),
+        fis::FakeAppServer::Answer::value(fis::makePacket(fis::buildPacket(
+            {{"IDGERCONPAGGUIA", fis::FieldType::String, 1}}, {{QStringLiteral("N")}}))));
+    ASSERT_TRUE(server.start()) << server.errorString().toStdString();
     fis::HostSettings settings;
     settings.login.reportDir = reports.path();
+    settings.login.webUrl = server.host();
+    settings.login.webPort = server.port();
     Quorvin::setLogin(settings.login);
     settings.modulePath = QStringLiteral(FIS_MODULE_FILE);
     fis::MainWindow window(settings);
