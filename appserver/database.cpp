@@ -8,6 +8,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlResult>
 #include <QThread>
 #include <QUrl>
 
@@ -290,6 +291,21 @@ QHash<QString, ConnectionStatements> &statementCache()
 
 } // namespace
 
+namespace {
+
+// A connection closed and opened again may get its native handle back at the same address, so
+// comparing handles is not enough: SQLite's driver finalises every statement when it closes.
+bool statementAlive(const QSqlQuery &query)
+{
+    const QSqlResult *result = query.result();
+    const QVariant handle = result ? result->handle() : QVariant();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0)
+        return *static_cast<void *const *>(handle.constData()) != nullptr;
+    return true;
+}
+
+} // namespace
+
 struct StatementLease::Slot
 {
     explicit Slot(QSqlDatabase &db) : query(db) { query.setForwardOnly(true); }
@@ -314,6 +330,8 @@ StatementLease::StatementLease(QSqlDatabase &db, const QString &sql)
         conn.handle = handle;
     }
     std::shared_ptr<Slot> &cached = conn.statements[sql];
+    if (cached && !cached->leased && !statementAlive(cached->query))
+        cached.reset(); // the connection was closed since: its statements were finalised
     if (cached && !cached->leased) {
         m_slot = cached;
         m_slot->leased = true;
