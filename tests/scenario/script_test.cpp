@@ -410,3 +410,37 @@ TEST(ExpectedValue, ArraysCompareItemByItem)
                      .matches(QVariant(QVariantList{makeText("MSG"), makeText("2")}), &found));
     EXPECT_EQ(found, "[\"MSG\", \"2\"]");
 }
+
+TEST(ScriptParser, LoadTakesAnInlineTableOrANamedOneAndIsAnAction)
+{
+    const Script s = parseText(QStringLiteral("load cdsAprov table\n"
+                                              "  IDENTRSAIDOP:string(1) | VRTOTAL:float\n"
+                                              "  X                      | 10.5\n"
+                                              "  \"\"                     |\n"
+                                              "end\n"
+                                              "load cdsAprovAgrup packet NOTAS\n"
+                                              "expect records cdsAprov 2\n"));
+    ASSERT_EQ(s.statements.size(), 3);
+    const Statement &inline_ = s.statements[0];
+    EXPECT_EQ(inline_.kind, StatementKind::Load);
+    EXPECT_TRUE(inline_.isAction());
+    EXPECT_EQ(inline_.target, "cdsAprov");
+    ASSERT_TRUE(inline_.table.has_value());
+    EXPECT_EQ(inline_.table->rows.size(), 2);
+    EXPECT_EQ(inline_.table->rows[1].value(0).toString(), "");
+    EXPECT_TRUE(inline_.table->rows[1].value(1).isNull());
+
+    // The statement after the block keeps its own line.
+    const Statement &named = s.statements[1];
+    EXPECT_EQ(named.line, 6);
+    EXPECT_EQ(named.target, "cdsAprovAgrup");
+    EXPECT_EQ(named.other, "NOTAS");
+    EXPECT_FALSE(named.table.has_value());
+
+    EXPECT_TRUE(errorOf("load cdsAprov").startsWith("t.fis:1: expected 'table' or 'packet NAME'"));
+    EXPECT_TRUE(errorOf("load cdsAprov rows").contains("found 'rows'"));
+    EXPECT_EQ(errorOf("load cdsAprov packet"),
+              "t.fis:1: expected the name of a table, found the end of the line");
+    EXPECT_EQ(errorOf("load cdsAprov table\nA:string\nx\n"),
+              "t.fis:1: the table started here has no line 'end'");
+}

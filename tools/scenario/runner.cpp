@@ -1238,6 +1238,20 @@ void Runner::executeAction(const Statement &st)
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
         return;
     }
+    case StatementKind::Load: {
+        QObject *o = findObject(st.target);
+        auto *set = qobject_cast<ClientDataSet *>(o);
+        if (!set)
+            failNow(st.target, QStringLiteral("a record set named ") + st.target,
+                    o ? QString::fromLatin1(o->metaObject()->className())
+                      : QStringLiteral("none in any window"));
+        const DataPacket packet = st.table ? packetOf(*st.table) : namedPacket(st.other);
+        // As the filter loads the server's answer: the set's before-open rules run, and what
+        // they raise is reported as any handler's would be.
+        fis::guarded([&] { set->setData(packet); });
+        note(QStringLiteral("    -> %1 %2 records").arg(st.target).arg(set->recordCount()));
+        return;
+    }
     case StatementKind::Close: {
         QWidget *w = findWidget(st.target);
         if (auto *sub = qobject_cast<QMdiSubWindow *>(w->parentWidget()))
@@ -1343,7 +1357,12 @@ void Runner::executeExpect(const Statement &st)
             holds = (s == QLatin1String("enabled")) == on;
             actual = on ? QStringLiteral("enabled") : QStringLiteral("disabled");
         } else if (s == QLatin1String("visible") || s == QLatin1String("hidden")) {
-            const bool on = w ? w->isVisible() : action ? action->isVisible() : false;
+            bool on = w ? w->isVisible() : action ? action->isVisible() : false;
+#ifdef FIS_SCENARIO_HAVE_DBGRID
+            // A grid's column (grid.FIELD): shown when the grid shows it.
+            if (auto *column = qobject_cast<GridColumn *>(o))
+                on = column->visible() && column->grid()->isVisible();
+#endif
             holds = (s == QLatin1String("visible")) == on;
             actual = on ? QStringLiteral("visible") : QStringLiteral("hidden");
         } else if (s == QLatin1String("maximized")) {

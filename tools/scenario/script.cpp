@@ -235,6 +235,7 @@ bool Statement::isAction() const
     case StatementKind::Cell:
     case StatementKind::Title:
     case StatementKind::Close:
+    case StatementKind::Load:
         return true;
     default:
         return false;
@@ -985,6 +986,19 @@ private:
         } else if (keyword == QLatin1String("close")) {
             st.kind = StatementKind::Close;
             st.target = word(QStringLiteral("the window"));
+        } else if (keyword == QLatin1String("load")) {
+            // load SET table + block / load SET packet NAME: the set gets the rows as one packet,
+            // as a confirmed filter hands it the server's answer.
+            st.kind = StatementKind::Load;
+            st.target = word(QStringLiteral("the record set"));
+            const int how = oneOf({QStringLiteral("table"), QStringLiteral("packet")},
+                                  QStringLiteral("'table' or 'packet NAME'"));
+            if (how == 0) {
+                done();
+                st.table = table(QString());
+                return true;
+            }
+            st.other = word(QStringLiteral("the name of a table"));
         } else {
             return false;
         }

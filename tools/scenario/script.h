@@ -100,6 +100,7 @@ enum class StatementKind {
     Cell,   // target = grid, number = row, field, flag = double click
     Title,  // target = grid, field
     Close,  // target
+    Load,   // target = record set, table (inline) or other = name of a table
     // expectations
     Expect, // expectKind, see below
 };
