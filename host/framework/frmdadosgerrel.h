@@ -84,7 +84,9 @@ public:
 
     // Handlers; override and call the base version first.
     virtual void FormCreate();
-    virtual void FormActivate();
+    // Invokable so that a host or a script can re-run the activation by name, as a dialog that
+    // loaded the screen's documents does.
+    Q_INVOKABLE virtual void FormActivate();
     virtual void FormClose();
     // Print: to the printer chosen in the set-up, to the system's default printer, or, with no
     // printer at all, to a PDF file whose name is asked for. A cancelled file choice abandons the

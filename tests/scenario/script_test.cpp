@@ -283,6 +283,10 @@ TEST(ScriptParser, ErrorsNameTheLine)
     EXPECT_EQ(errorOf("call Abre"),
               "t.fis:1: unknown entry point 'Abre' (known: IniProc, CriaEmiPrevSocial, "
               "CriaFiltroEmiPrevSocial)");
+    EXPECT_EQ(errorOf("call frm."),
+              "t.fis:1: unknown entry point 'frm.' (known: IniProc, CriaEmiPrevSocial, "
+              "CriaFiltroEmiPrevSocial)");
+    EXPECT_EQ(errorOf("call frmEmiPrevSocial.FormActivate"), "<no error>"); // a screen method
     EXPECT_EQ(errorOf("click"),
               "t.fis:1: expected the control or menu item, found the end of the line");
     EXPECT_EQ(errorOf("click a b"), "t.fis:1: unexpected 'b' at the end of the statement");

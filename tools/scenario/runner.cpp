@@ -1000,6 +1000,20 @@ void Runner::executeAction(const Statement &st)
     switch (st.kind) {
     case StatementKind::Call: {
         ensureModule();
+        if (const qsizetype dot = st.target.indexOf(QLatin1Char('.')); dot > 0) {
+            // OBJECT.METHOD: an invokable method of a screen, run as the toolkit would run it.
+            QObject *target = findObject(st.target.left(dot));
+            const QByteArray method = st.target.mid(dot + 1).toLatin1();
+            bool invoked = false;
+            fis::guarded([&] {
+                invoked =
+                    QMetaObject::invokeMethod(target, method.constData(), Qt::DirectConnection);
+            });
+            if (!invoked)
+                failNow(st.target, QStringLiteral("an invokable method ") + st.target,
+                        QStringLiteral("no such method"));
+            return;
+        }
         const QByteArray symbol = st.target.toLatin1();
         QFunctionPointer f = m_library->resolve(symbol.constData());
         if (!f)

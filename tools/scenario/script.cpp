@@ -926,7 +926,10 @@ private:
             static const QStringList entries{QStringLiteral("IniProc"),
                                              QStringLiteral("CriaEmiPrevSocial"),
                                              QStringLiteral("CriaFiltroEmiPrevSocial")};
-            if (!entries.contains(st.target))
+            // OBJECT.METHOD names an invokable method of a screen instead.
+            const qsizetype dot = st.target.indexOf(QLatin1Char('.'));
+            const bool method = dot > 0 && dot < st.target.size() - 1;
+            if (!method && !entries.contains(st.target))
                 fail(QStringLiteral("unknown entry point '%1' (known: %2)")
                          .arg(st.target, entries.join(QStringLiteral(", "))));
         } else if (keyword == QLatin1String("type")) {
