@@ -642,16 +642,10 @@ QString statusLetter(const QString &raw, const char *allowed, const char *all)
 
 } // namespace
 
-Variant GuiaService::GetEmisGuiaPrev(QList<Variant> &a, const CallInfo &info)
+// The listing criteria of GetEmisGuiaPrev (arguments 2 to 12), shared by the listing and by the
+// reload that follows an emission.
+GuiaService::Criteria GuiaService::listingCriteria(const QList<Variant> &a, const QString &op)
 {
-    const QString op = textArg(a, 0).trimmed().toUpper();
-    if (op == QLatin1String("SF"))
-        return emitGuides(a, info, false);
-    if (op == QLatin1String("EF"))
-        return emitGuides(a, info, true);
-    if (op != QLatin1String("S") && op != QLatin1String("E"))
-        throw ServiceError(
-            QStringLiteral("Operação inválida: \"%1\" (use S, E, SF ou EF).").arg(textArg(a, 0)));
     Criteria c;
     c.op = op;
     c.company = textArg(a, 1);
@@ -665,6 +659,20 @@ Variant GuiaService::GetEmisGuiaPrev(QList<Variant> &a, const CallInfo &info)
     c.status = statusLetter(textArg(a, 9), "PET", "T");
     c.start = dateArg(a, 10);
     c.end = dateArg(a, 11);
+    return c;
+}
+
+Variant GuiaService::GetEmisGuiaPrev(QList<Variant> &a, const CallInfo &info)
+{
+    const QString op = textArg(a, 0).trimmed().toUpper();
+    if (op == QLatin1String("SF"))
+        return emitGuides(a, info, false);
+    if (op == QLatin1String("EF"))
+        return emitGuides(a, info, true);
+    if (op != QLatin1String("S") && op != QLatin1String("E"))
+        throw ServiceError(
+            QStringLiteral("Operação inválida: \"%1\" (use S, E, SF ou EF).").arg(textArg(a, 0)));
+    Criteria c = listingCriteria(a, op);
     a[9] = c.status;
     return makePacket(listInvoices(c));
 }
@@ -762,19 +770,7 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
                                .arg(branches.size())
                                .arg(launches.size()));
 
-    Criteria listing;
-    listing.op = entries ? QStringLiteral("E") : QStringLiteral("S");
-    listing.company = textArg(a, 1);
-    listing.inscEsta = textArg(a, 2);
-    listing.inscMuni = textArg(a, 3);
-    listing.serie = textArg(a, 4);
-    listing.numNF = textArg(a, 5);
-    listing.filial = textArg(a, 6);
-    listing.imposto = textArg(a, 7);
-    listing.inscForne = textArg(a, 8);
-    listing.status = statusLetter(textArg(a, 9), "PET", "T");
-    listing.start = dateArg(a, 10);
-    listing.end = dateArg(a, 11);
+    Criteria listing = listingCriteria(a, entries ? QStringLiteral("E") : QStringLiteral("S"));
 
     QString operador = textArg(a, 23).trimmed();
     if (operador.isEmpty())

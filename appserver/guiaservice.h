@@ -80,6 +80,7 @@ private:
     struct Invoice;
     struct Emission;
 
+    static Criteria listingCriteria(const QList<Variant> &args, const QString &op);
     DataPacket listInvoices(const Criteria &criteria);
     Variant emitGuides(QList<Variant> &args, const CallInfo &info, bool entries);
     QList<Invoice> lockInvoices(const QStringList &branches, const QStringList &entries,
