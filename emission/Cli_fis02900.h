@@ -55,7 +55,7 @@ public:
     fis::DataLink *dtsFilial = nullptr;
 
     // The document area: both grids over each other, exactly one visible.
-    QStackedWidget *pgcDocumentos = nullptr;
+    QStackedWidget *pgcPadrao = nullptr;
     fis::DBGrid *dbgPadrao = nullptr;
     fis::DBGrid *dbgFunRural = nullptr;
 

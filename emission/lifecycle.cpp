@@ -86,7 +86,7 @@ void TfrmEmiPrevSocial::cbbReportNamesChange()
     const bool maps = reportIndex() == 2;
     dbgFunRural->setVisible(maps);
     dbgPadrao->setVisible(!maps);
-    pgcDocumentos->setCurrentWidget(maps ? static_cast<QWidget *>(dbgFunRural) : dbgPadrao);
+    pgcPadrao->setCurrentWidget(maps ? static_cast<QWidget *>(dbgFunRural) : dbgPadrao);
     cdsFunRural->close();
 }
 

@@ -276,19 +276,19 @@ void TfrmEmiPrevSocial::createQueries()
 
 void TfrmEmiPrevSocial::createGrids()
 {
-    pgcDocumentos = new QStackedWidget(pnlDados);
-    pgcDocumentos->setObjectName(QStringLiteral("pgcDocumentos"));
-    dataLayout()->addWidget(pgcDocumentos);
+    pgcPadrao = new QStackedWidget(pnlDados);
+    pgcPadrao->setObjectName(QStringLiteral("pgcPadrao"));
+    dataLayout()->addWidget(pgcPadrao);
 
     const auto setUp = [this](const char *name, DataLink *link) {
-        auto *grid = new DBGrid(pgcDocumentos);
+        auto *grid = new DBGrid(pgcPadrao);
         grid->setObjectName(QString::fromLatin1(name));
         grid->setDataLink(link);
         grid->setFrameShape(QFrame::NoFrame);
         QPalette pal = grid->palette();
         pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
         grid->setPalette(pal);
-        pgcDocumentos->addWidget(grid);
+        pgcPadrao->addWidget(grid);
         return grid;
     };
     const fis::GridOptions common =
@@ -353,7 +353,7 @@ void TfrmEmiPrevSocial::createGrids()
     mapCheck->setWidth(23);
     dbgFunRural->findColumn(QStringLiteral("VRTTCTBLCRE"))->setWidth(104);
 
-    pgcDocumentos->setCurrentWidget(dbgPadrao);
+    pgcPadrao->setCurrentWidget(dbgPadrao);
     dbgFunRural->hide();
 }
 

@@ -20,22 +20,81 @@ TfrmFiltroEmiPrev::TfrmFiltroEmiPrev(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmFiltroEmiPrev"));
     setWindowTitle(QStringLiteral("Filtro de Emissão da Guia da Previdência Social"));
+    btfSaveOpc->setEnabled(false);
+    btfLoadOpc->setEnabled(false);
+    createControls();
+    fillMessages();
+    createQueries();
+    connectHandlers();
 }
 
 TfrmFiltroEmiPrev::~TfrmFiltroEmiPrev() = default;
 
-void TfrmFiltroEmiPrev::FormCreate()
+void TfrmFiltroEmiPrev::connectHandlers()
 {
-    TfrmFiltroPadrao::FormCreate();
-    boConfirma = false;
+    // Every handler runs inside the error guard; exits do not run while a check puts the focus
+    // back on its field.
+    auto onChange = [this](fis::MaskEdit *edit, void (TfrmFiltroEmiPrev::*handler)()) {
+        edit->onChange = [this, handler] { fis::guarded([this, handler] { (this->*handler)(); }); };
+    };
+    auto onExit = [this](fis::MaskEdit *edit, void (TfrmFiltroEmiPrev::*handler)()) {
+        edit->onExit = [this, handler] {
+            if (!m_restoringFocus)
+                fis::guarded([this, handler] { (this->*handler)(); });
+        };
+    };
+    onChange(edtCdImposto, &TfrmFiltroEmiPrev::edtCdImpostoChange);
+    onExit(edtCdImposto, &TfrmFiltroEmiPrev::edtCdImpostoExit);
+    onChange(medCdFilial, &TfrmFiltroEmiPrev::medCdFilialChange);
+    onExit(medCdFilial, &TfrmFiltroEmiPrev::medCdFilialExit);
+    onChange(medInscForne, &TfrmFiltroEmiPrev::medInscForneChange);
+    onExit(medInscForne, &TfrmFiltroEmiPrev::medInscForneExit);
+    onChange(edtCdInscEsta, &TfrmFiltroEmiPrev::edtCdInscEstaChange);
+    onExit(edtCdInscEsta, &TfrmFiltroEmiPrev::edtCdInscEstaExit);
+    onExit(edtCdInscMuni, &TfrmFiltroEmiPrev::edtCdInscMuniExit);
+    onExit(edtCdSerie, &TfrmFiltroEmiPrev::edtCdSerieExit);
+    onExit(medNumNF, &TfrmFiltroEmiPrev::medNumNFExit);
+    onExit(depEmiIni, &TfrmFiltroEmiPrev::depEmiIniExit);
+    onExit(depEmiFin, &TfrmFiltroEmiPrev::depEmiFinExit);
+
+    using Before = void (TfrmFiltroEmiPrev::*)(TBtnPesquisa *, bool &);
+    using After = void (TfrmFiltroEmiPrev::*)(TBtnPesquisa *);
+    auto bind = [this](TBtnPesquisa *button, Before before, After after) {
+        button->OnBeforePesq = [this, before](TBtnPesquisa *sender, bool &cancel) {
+            (this->*before)(sender, cancel);
+        };
+        button->OnAfterPesq = [this, after](TBtnPesquisa *sender) { (this->*after)(sender); };
+    };
+    bind(btpImposto, &TfrmFiltroEmiPrev::btpImpostoBeforePesq,
+         &TfrmFiltroEmiPrev::btpImpostoAfterPesq);
+    bind(btpFiliEmit, &TfrmFiltroEmiPrev::btpFiliEmitBeforePesq,
+         &TfrmFiltroEmiPrev::btpFiliEmitAfterPesq);
+    bind(btpPesqForn, &TfrmFiltroEmiPrev::btpPesqFornBeforePesq,
+         &TfrmFiltroEmiPrev::btpPesqFornAfterPesq);
+    bind(btpInscEst, &TfrmFiltroEmiPrev::btpInscEstBeforePesq,
+         &TfrmFiltroEmiPrev::btpInscEstAfterPesq);
+    bind(btpInscMuni, &TfrmFiltroEmiPrev::btpInscMuniBeforePesq,
+         &TfrmFiltroEmiPrev::btpInscMuniAfterPesq);
+    bind(btpSerie, &TfrmFiltroEmiPrev::btpSerieBeforePesq, &TfrmFiltroEmiPrev::btpSerieAfterPesq);
+    bind(btnPesqMpIni, &TfrmFiltroEmiPrev::btnPesqMpIniBeforePesq,
+         &TfrmFiltroEmiPrev::btnPesqMpIniAfterPesq);
+    bind(btnPesqMpFim, &TfrmFiltroEmiPrev::btnPesqMpFimBeforePesq,
+         &TfrmFiltroEmiPrev::btnPesqMpFimAfterPesq);
+
+    qryInscrEstad->beforeOpen = [this](fis::ClientDataSet &set) { qryInscrEstadBeforeOpen(set); };
+    qryInscrMunicip->beforeOpen = [this](fis::ClientDataSet &set) {
+        qryInscrMunicipBeforeOpen(set);
+    };
 }
 
-void TfrmFiltroEmiPrev::sbtConfirmaClick()
+QString TfrmFiltroEmiPrev::companyCode()
 {
-    const bool ruralMaps = frmEmiPrevSocial && frmEmiPrevSocial->reportIndex() == kRuralMapsReport;
-    if (!ruralMaps)
-        boConfirma = true;
-    TfrmFiltroPadrao::sbtConfirmaClick();
+    return frmEmiPrevSocial ? frmEmiPrevSocial->medCdEmpresa->Text() : QString();
+}
+
+bool TfrmFiltroEmiPrev::ruralMapsReport()
+{
+    return frmEmiPrevSocial && frmEmiPrevSocial->reportIndex() == kRuralMapsReport;
 }
 
 bool CriaFiltroEmiPrevSocial()

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
@@ -227,6 +228,13 @@ QStringList TADOIBQuery::parameterNames(const QString &sql)
 void TADOIBQuery::Open()
 {
     close();
+
+    // The before-open handler runs first, so that it can still set parameters; the set's own
+    // open below then does not run it a second time.
+    if (beforeOpen)
+        beforeOpen(*this);
+    const fis::DataSetEvent handler = std::exchange(beforeOpen, {});
+    const auto restoreHandler = qScopeGuard([this, &handler] { beforeOpen = handler; });
 
     QSqlDatabase db;
     try {

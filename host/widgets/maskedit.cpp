@@ -3,6 +3,7 @@
 #include "widgets/errorguard.h"
 
 #include <QFocusEvent>
+#include <QValidator>
 
 namespace fis {
 
@@ -206,8 +207,31 @@ QString MaskEdit::Text() const
     return mask_.isEmpty() ? text() : mask_.textFromDisplay(displayText());
 }
 
-void MaskEdit::setMaskedText(const QString &text)
+void MaskEdit::setUpperCase(bool on)
 {
+    // A validator may rewrite what is typed or pasted before the edit takes it.
+    class UpperCase : public QValidator
+    {
+    public:
+        using QValidator::QValidator;
+        State validate(QString &input, int &) const override
+        {
+            input = input.toUpper();
+            return Acceptable;
+        }
+    };
+    upperCase_ = on;
+    if (on && !validator())
+        setValidator(new UpperCase(this));
+    else if (!on && validator() && validator()->parent() == this)
+        setValidator(nullptr);
+    if (on)
+        setMaskedText(Text());
+}
+
+void MaskEdit::setMaskedText(const QString &rawText)
+{
+    const QString text = upperCase_ ? rawText.toUpper() : rawText;
     if (mask_.isEmpty()) {
         setText(text);
         return;

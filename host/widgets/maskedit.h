@@ -59,6 +59,9 @@ public:
     void setMaskedText(const QString &text);
     // True when every required position is filled (always true without a mask).
     bool isComplete() const;
+    // Upper-case edit: typed and set texts are turned to upper case.
+    void setUpperCase(bool on);
+    bool upperCase() const { return upperCase_; }
 
     // Program handlers, each run inside the error guard.
     std::function<void()> onChange; // the text changed (typed or set)
@@ -72,6 +75,7 @@ protected:
 private:
     QString hostMask_;
     EditMask mask_;
+    bool upperCase_ = false;
 };
 
 } // namespace fis

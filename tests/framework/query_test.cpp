@@ -1,3 +1,4 @@
+#include "data/abort.h"
 #include "data/dataset.h"
 #include "framework/hostdatabase.h"
 #include "framework/tadoibquery.h"
@@ -213,6 +214,29 @@ TEST_F(HostDatabaseTest, NvlOnEveryConnection)
 TEST_F(HostDatabaseTest, CompanyQueryWithNullEmptyAndGivenParameter)
 {
     checkCompanyLookups(owner);
+}
+
+TEST_F(HostDatabaseTest, BeforeOpenRunsOnceAndAheadOfTheParameterBinding)
+{
+    // A screen fills a parameter in the before-open handler, whoever opens the query.
+    TADOIBQuery *qry = makeQryEmpresa(owner);
+    int runs = 0;
+    qry->beforeOpen = [&runs](fis::ClientDataSet &set) {
+        ++runs;
+        static_cast<TADOIBQuery &>(set).setParam(QStringLiteral("P_CDEMPRESA"),
+                                                 QStringLiteral("02"));
+    };
+    qry->Open();
+    EXPECT_EQ(runs, 1);
+    ASSERT_EQ(qry->recordCount(), 1);
+    EXPECT_EQ(qry->FieldByName(QStringLiteral("CDEMPRESA"))->asString(), QStringLiteral("02"));
+    qry->Open();
+    EXPECT_EQ(runs, 2);
+
+    // A handler that refuses leaves the query closed.
+    qry->beforeOpen = [](fis::ClientDataSet &) { throw fis::EAbort(); };
+    EXPECT_THROW(qry->Open(), fis::EAbort);
+    EXPECT_FALSE(qry->Active());
 }
 
 TEST_F(HostDatabaseTest, RowsAreReadOnlyAndColumnsComeFromTheQueryWithoutDeclaredFields)
