@@ -83,6 +83,28 @@ TEST(MaskEdit, HandlersRunGuarded)
     EXPECT_EQ(changes, 1);
 }
 
+TEST(MaskEdit, UpperCaseCoversTypedPastedAndSetTexts)
+{
+    MaskEdit edit;
+    edit.setMaxLength(5);
+    edit.setMaskedText(QStringLiteral("ab"));
+    edit.setUpperCase(true);
+    EXPECT_EQ(edit.Text(), QStringLiteral("AB")); // what it held already
+    edit.clear();
+    QTest::keyClicks(&edit, QStringLiteral("nfx"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("NFX"));
+    edit.setMaskedText(QStringLiteral("série"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("SÉRIE"));
+    edit.selectAll();
+    edit.insert(QStringLiteral("u1"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("U1"));
+
+    edit.setUpperCase(false);
+    edit.clear();
+    QTest::keyClicks(&edit, QStringLiteral("ab"));
+    EXPECT_EQ(edit.Text(), QStringLiteral("ab"));
+}
+
 TEST(DateEditPlus, GetSetAndEmptyText)
 {
     TDateEditPlus edit;
