@@ -65,7 +65,7 @@ void TfrmFiltroEmiPrev::createControls()
 {
     QWidget *box = grbFiltroPadrao;
     auto *grid = new QGridLayout;
-    grid->setColumnStretch(3, 1);
+    grid->setColumnStretch(1, 1);
     criteriaLayout()->addLayout(grid);
 
     // Tax: the first focused control, highlighted as required.
@@ -76,6 +76,7 @@ void TfrmFiltroEmiPrev::createControls()
     btpImposto = lookup("btpImposto", QStringLiteral("Imposto"),
                         QStringLiteral("Não há imposto cadastrado."), edtCdImposto, box);
     edtNmImposto = nameDisplay("edtNmImposto", box);
+    edtNmImposto->setMinimumWidth(200);
 
     lblFilial = label("lblFilial", QStringLiteral("Filial"), box);
     medCdFilial = edit("medCdFilial", QStringLiteral("9999;0; "), 4, box);
@@ -123,10 +124,13 @@ void TfrmFiltroEmiPrev::createControls()
         line->setSpacing(2);
         line->addWidget(field);
         line->addWidget(button);
-        line->addStretch();
-        grid->addLayout(line, row, 1, 1, 2);
-        if (display)
-            grid->addWidget(display, row, 3);
+        if (display) {
+            line->addSpacing(4);
+            line->addWidget(display, 1);
+        } else {
+            line->addStretch(1);
+        }
+        grid->addLayout(line, row, 1);
         ++row;
     };
     addRow(lblImposto, edtCdImposto, btpImposto, edtNmImposto);
@@ -157,7 +161,7 @@ void TfrmFiltroEmiPrev::createControls()
     serie->addWidget(lblNumNF);
     serie->addWidget(medNumNF);
     serie->addStretch();
-    grid->addWidget(grbSerie, row++, 0, 1, 4);
+    grid->addWidget(grbSerie, row++, 0, 1, 2);
 
     // Period with the map lookups, and the status beside it.
     grbPeriodo = new QGroupBox(QStringLiteral("Período"), box);
@@ -197,7 +201,7 @@ void TfrmFiltroEmiPrev::createControls()
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(grbPeriodo, 1);
     bottom->addWidget(rdgStatus);
-    grid->addLayout(bottom, row++, 0, 1, 4);
+    grid->addLayout(bottom, row++, 0, 1, 2);
 
     // Tab order: the criteria top to bottom; name displays and lookup buttons take no focus.
     const QList<QWidget *> order = {edtCdImposto,  medCdFilial, medInscForne, edtCdInscEsta,
