@@ -448,3 +448,24 @@ TEST(ScriptParser, LoadTakesAnInlineTableOrANamedOneAndIsAnAction)
     EXPECT_EQ(errorOf("load cdsAprov table\nA:string\nx\n"),
               "t.fis:1: the table started here has no line 'end'");
 }
+
+TEST(ScriptParser, HighlightedIsAStateWithItsNegation)
+{
+    const Statement on = one("expect edtCdImposto highlighted");
+    EXPECT_EQ(on.expectKind, ExpectKind::State);
+    EXPECT_EQ(on.target, "edtCdImposto");
+    EXPECT_EQ(on.text, "highlighted");
+    const Statement off = one("expect frmFiltroEmiPrev.medCdFilial not highlighted");
+    EXPECT_EQ(off.expectKind, ExpectKind::State);
+    EXPECT_EQ(off.target, "frmFiltroEmiPrev.medCdFilial");
+    EXPECT_EQ(off.text, "not highlighted");
+
+    // "not" negates only "highlighted"; the other states have their own opposites.
+    EXPECT_EQ(errorOf("expect medCdFilial not visible"),
+              "t.fis:1: expected 'highlighted' after 'not', found 'visible'");
+    EXPECT_EQ(errorOf("expect medCdFilial not"),
+              "t.fis:1: expected 'highlighted' after 'not', found the end of the line");
+    EXPECT_EQ(errorOf("expect medCdFilial highlighted yes"),
+              "t.fis:1: unexpected 'yes' at the end of the statement");
+    EXPECT_TRUE(errorOf("expect medCdFilial colour").contains("highlighted, not highlighted"));
+}

@@ -35,6 +35,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPalette>
 #include <QRadioButton>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -1386,6 +1387,19 @@ void Runner::executeExpect(const Statement &st)
                     on = sub->isMaximized();
             holds = on;
             actual = on ? QStringLiteral("maximized") : QStringLiteral("not maximized");
+        } else if (s == QLatin1String("highlighted") || s == QLatin1String("not highlighted")) {
+            // A required field's background is the information colour of the application's
+            // palette (the colour of tool tips), which must differ from the ordinary base.
+            if (!w)
+                failNow(st.target, s, QStringLiteral("%1 is not a control").arg(st.target));
+            const QPalette app = QApplication::palette(w);
+            const QColor base = w->palette().color(QPalette::Base);
+            const QColor info = app.color(QPalette::ToolTipBase);
+            const bool on = base == info && info != app.color(QPalette::Base);
+            holds = (s == QLatin1String("highlighted")) == on;
+            actual = on ? QStringLiteral("highlighted")
+                        : QStringLiteral("not highlighted (background %1, information colour %2)")
+                              .arg(base.name(), info.name());
         } else if (s == QLatin1String("checked") || s == QLatin1String("unchecked")) {
             bool on = false;
             if (auto *b = qobject_cast<QAbstractButton *>(o))

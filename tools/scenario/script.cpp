@@ -1113,6 +1113,17 @@ private:
             if (states.contains(aspect)) {
                 st.expectKind = ExpectKind::State;
                 st.text = aspect;
+            } else if (aspect == QLatin1String("highlighted")) {
+                // A required field shows the information colour as its background.
+                st.expectKind = ExpectKind::State;
+                st.text = aspect;
+            } else if (aspect == QLatin1String("not")) {
+                if (!peekWord("highlighted"))
+                    fail(QStringLiteral("expected 'highlighted' after 'not', found %1")
+                             .arg(found()));
+                ++m_pos;
+                st.expectKind = ExpectKind::State;
+                st.text = QStringLiteral("not highlighted");
             } else if (aspect == QLatin1String("text")) {
                 st.expectKind = ExpectKind::Text;
                 st.text = string(QStringLiteral("the text"));
@@ -1133,8 +1144,9 @@ private:
                 st.field = word(QStringLiteral("the property name"));
                 st.expected = expectedValue();
             } else {
-                fail(QStringLiteral("unknown expectation '%1 %2' (a control takes: %3, text, "
-                                    "display, index, count, row, property)")
+                fail(QStringLiteral("unknown expectation '%1 %2' (a control takes: %3, "
+                                    "highlighted, not highlighted, text, display, index, count, "
+                                    "row, property)")
                          .arg(what, aspect, states.join(QStringLiteral(", "))));
             }
         }

@@ -123,7 +123,7 @@ enum class ExpectKind {
     NoMessage,   // sinceLine (0 = since the last action)
     Messages,    // number
     Focus,       // target
-    State,       // target, text = state word
+    State,       // target, text = state word ("enabled"... "highlighted", "not highlighted")
     Text,        // target, text
     Display,     // target, text
     Index,       // target, number
