@@ -6,7 +6,9 @@
 
 #include "emission/Cli_fis02900.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QScopeGuard>
 
 #include <stdexcept>
@@ -179,8 +181,15 @@ void TfrmFiltroEmiPrev::loadImpostoNfe(const QString &code)
     TNetConnection &net = connection();
     fis::Variant answer;
     {
+        // The progress window may take the activation while it is shown (the window system
+        // decides); the clerk goes on typing in the window that had it.
+        const QPointer<QWidget> active = QApplication::activeWindow();
         ActiveShowAvi(this, 1);
-        const auto hide = qScopeGuard([this] { DeactiveShowAvi(this); });
+        const auto hide = qScopeGuard([this, active] {
+            DeactiveShowAvi(this);
+            if (active && active->isVisible() && QApplication::activeWindow() != active)
+                QApplication::setActiveWindow(active);
+        });
         answer = rdm::GetImpostoNfe(net, code);
     }
     cdsImpostoNfe->setData(Consiste::CheckResultServ(answer, true, 0));
