@@ -48,6 +48,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace fis::scenario {
 
 namespace {
@@ -272,6 +274,17 @@ void Runner::step()
     // finishing: wait for that action to return.
     if (!m_actionLevels.isEmpty() &&
         QThread::currentThread()->loopLevel() <= m_actionLevels.last()) {
+        // A dialog still being shown whose show handlers let events through (a progress window
+        // over a call) before its loop starts: try again, in its loop.
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        if (std::any_of(windows.begin(), windows.end(), [](const QWidget *w) {
+                return qobject_cast<const QDialog *>(w) && w->isVisible() &&
+                       w->testAttribute(Qt::WA_ShowModal);
+            })) {
+            m_stepPosted = true;
+            QTimer::singleShot(0, this, &Runner::step);
+            return;
+        }
         m_deferred = true;
         return;
     }
