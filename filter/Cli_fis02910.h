@@ -20,6 +20,7 @@
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class TfrmEmiPrevSocial;
 
 namespace fis {
 class RadioGroup;
@@ -108,6 +109,12 @@ public:
 
     // ---- confirm (confirm.cpp) -----------------------------------------------------------------
     void sbtConfirmaClick() override;
+    // The invoice listing's arguments from the criteria and the screen's state.
+    fis::rdmEmisGuiaPrv::GetEmisGuiaPrevArgs
+    emisGuiaPrevArgs(const TfrmEmiPrevSocial &screen) const;
+    // The two paths of the confirm: the invoice reports and the rural-contribution report.
+    void confirmNotas(TfrmEmiPrevSocial &screen);
+    void confirmFunRural(TfrmEmiPrevSocial &screen);
 
     // ---- checks (checks.cpp); "obrigatorio" reports an empty field where the check honours it --
     void Vd_Imposto(bool obrigatorio);
