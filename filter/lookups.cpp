@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QPointer>
 #include <QScopeGuard>
 
 #include <stdexcept>
@@ -182,13 +181,13 @@ void TfrmFiltroEmiPrev::loadImpostoNfe(const QString &code)
     fis::Variant answer;
     {
         // The progress window may take the activation while it is shown (the window system
-        // decides); the clerk goes on typing in the window that had it.
-        const QPointer<QWidget> active = QApplication::activeWindow();
+        // decides); a clerk typing in the dialog goes on typing in it.
+        const bool wasActive = isActiveWindow();
         ActiveShowAvi(this, 1);
-        const auto hide = qScopeGuard([this, active] {
+        const auto hide = qScopeGuard([this, wasActive] {
             DeactiveShowAvi(this);
-            if (active && active->isVisible() && QApplication::activeWindow() != active)
-                QApplication::setActiveWindow(active);
+            if (wasActive && isVisible() && !isActiveWindow())
+                QApplication::setActiveWindow(this);
         });
         answer = rdm::GetImpostoNfe(net, code);
     }
