@@ -469,3 +469,41 @@ TEST(ScriptParser, HighlightedIsAStateWithItsNegation)
               "t.fis:1: unexpected 'yes' at the end of the statement");
     EXPECT_TRUE(errorOf("expect medCdFilial colour").contains("highlighted, not highlighted"));
 }
+
+TEST(ScriptParser, RecordsComparedWithACountFromTheHostDatabase)
+{
+    const Statement inline_ = one("expect records cdsAprov sql \"SELECT COUNT(*) FROM NOTAFISCAL "
+                                  "WHERE IDENTRSAIDOP = 'S'\"");
+    EXPECT_EQ(inline_.expectKind, ExpectKind::Records);
+    EXPECT_EQ(inline_.target, "cdsAprov");
+    EXPECT_EQ(inline_.text, "SELECT COUNT(*) FROM NOTAFISCAL WHERE IDENTRSAIDOP = 'S'");
+
+    // A block keeps its lines; a closing semicolon is dropped (one statement, not a script);
+    // the statement after the block keeps its own line.
+    const Script s = parseText(QStringLiteral("expect records cdsAprovAgrup sql\n"
+                                              "  SELECT COUNT(*)\n"
+                                              "    FROM NOTAFISCAL -- entries\n"
+                                              "   WHERE IDENTRSAIDOP = 'E';\n"
+                                              "end\n"
+                                              "expect records cdsAprov 0\n"));
+    ASSERT_EQ(s.statements.size(), 2);
+    EXPECT_EQ(s.statements[0].text,
+              "SELECT COUNT(*)\n    FROM NOTAFISCAL -- entries\n   WHERE IDENTRSAIDOP = 'E'");
+    EXPECT_EQ(s.statements[0].line, 1);
+    EXPECT_EQ(s.statements[1].line, 6);
+    EXPECT_TRUE(s.statements[1].text.isEmpty()); // a plain number, no query
+    EXPECT_EQ(s.statements[1].number, 0);
+
+    EXPECT_EQ(errorOf("expect records cdsAprov sql \"  \""),
+              "t.fis:1: the query of 'expect records ... sql' is empty");
+    EXPECT_EQ(errorOf("expect records cdsAprov sql\n;\nend"),
+              "t.fis:1: the query of 'expect records ... sql' is empty");
+    EXPECT_EQ(errorOf("expect records cdsAprov sql\nSELECT 1\n"),
+              "t.fis:1: the SQL block started here has no line 'end'");
+    EXPECT_EQ(errorOf("expect records cdsAprov sql SELECT"),
+              "t.fis:1: expected the query in double quotes, found 'SELECT'");
+    EXPECT_EQ(errorOf("expect records cdsAprov sql \"SELECT 1\" 2"),
+              "t.fis:1: unexpected '2' at the end of the statement");
+    EXPECT_EQ(errorOf("expect records cdsAprov many"),
+              "t.fis:1: expected a record count or 'sql' (a whole number from 0), found 'many'");
+}

@@ -1,4 +1,4 @@
-// fis-scenario SCRIPT [--server HOST:PORT] [--module FILE] [--timeout SECONDS]
+// fis-scenario SCRIPT [--server HOST:PORT] [--database FILE] [--module FILE] [--timeout SECONDS]
 //
 // Runs a scenario script against the real module under the offscreen platform (unless
 // QT_QPA_PLATFORM says otherwise), printing a transcript of every action. Exit code: 0 when every
@@ -40,7 +40,13 @@ int main(int argc, char **argv)
     const QCommandLineOption timeout(
         QStringLiteral("timeout"), QStringLiteral("Give up after this many seconds (default 120)."),
         QStringLiteral("seconds"), QStringLiteral("120"));
+    const QCommandLineOption database(
+        QStringLiteral("database"),
+        QStringLiteral("The host database is a copy of this SQLite file (instead of the "
+                       "script's database statement)."),
+        QStringLiteral("file"));
     parser.addOption(server);
+    parser.addOption(database);
     parser.addOption(module);
     parser.addOption(timeout);
     parser.process(app);
@@ -49,7 +55,8 @@ int main(int argc, char **argv)
     QTextStream err(stderr);
     const QStringList args = parser.positionalArguments();
     if (args.size() != 1) {
-        err << "usage: fis-scenario SCRIPT [--server HOST:PORT] [--module FILE] [--timeout S]"
+        err << "usage: fis-scenario SCRIPT [--server HOST:PORT] [--database FILE] [--module FILE] "
+               "[--timeout S]"
             << Qt::endl;
         return 2;
     }
@@ -79,6 +86,7 @@ int main(int argc, char **argv)
     fis::scenario::RunOptions options;
     options.server = parser.value(server);
     options.modulePath = parser.value(module);
+    options.database = parser.value(database);
     int code = 0;
     {
         fis::scenario::Runner runner(std::move(script), options, out, err);

@@ -40,6 +40,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableView>
@@ -249,12 +250,24 @@ void Runner::prepare()
         throw StepFailed{};
     }
     m_databasePath = m_tempDir.filePath(QStringLiteral("host.sqlite"));
+    if (!m_options.database.isEmpty()) {
+        // As a "database" statement ahead of the script, which then keeps its own out.
+        try {
+            copyDatabase(QFileInfo(m_options.database).absoluteFilePath());
+        } catch (const StepFailed &) {
+            m_exitCode = 2;
+            throw;
+        }
+    }
     applyLogin();
     qApp->installEventFilter(this);
     m_out << "# " << m_script.file << ": application server "
           << (m_realServer.isEmpty() ? QStringLiteral("fake")
                                      : QStringLiteral("%1 (through a recorder)").arg(m_realServer))
           << " at 127.0.0.1:" << m_server->port() << Qt::endl;
+    if (!m_options.database.isEmpty())
+        m_out << "# " << m_script.file << ": host database a copy of " << m_options.database
+              << Qt::endl;
 }
 
 void Runner::postStep()
@@ -579,6 +592,30 @@ DataPacket Runner::namedPacket(const QString &name) const
     return packetOf(m_tables.value(name));
 }
 
+void Runner::copyDatabase(const QString &source)
+{
+    if (!QFileInfo::exists(source))
+        failNow(QStringLiteral("database"), QStringLiteral("an existing SQLite file"),
+                QStringLiteral("no file %1").arg(source));
+    // The script works on a copy: whatever the run does, the file stays as it was.
+    QFile::remove(m_databasePath);
+    if (!QFile::copy(source, m_databasePath))
+        failNow(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
+                QStringLiteral("%1 cannot be copied").arg(source));
+    QFile::setPermissions(m_databasePath, QFile::ReadOwner | QFile::WriteOwner);
+    // A database in WAL mode keeps its latest writes beside the file: they belong to it.
+    const QString wal = m_databasePath + QStringLiteral("-wal");
+    QFile::remove(wal);
+    QFile::remove(m_databasePath + QStringLiteral("-shm"));
+    if (QFileInfo::exists(source + QStringLiteral("-wal")) &&
+        !QFile::copy(source + QStringLiteral("-wal"), wal))
+        failNow(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
+                QStringLiteral("%1-wal cannot be copied").arg(source));
+    m_databaseUsed = true;
+    if (m_databaseOpen)
+        HostDatabase::open(m_databasePath);
+}
+
 void Runner::executeSetup(const Statement &st)
 {
     switch (st.kind) {
@@ -610,28 +647,16 @@ void Runner::executeSetup(const Statement &st)
         return;
     }
     case StatementKind::Database: {
+        if (!m_options.database.isEmpty()) {
+            m_out << "  # " << st.file << ":" << st.line << "  " << st.source
+                  << ": the database of the command line is used instead" << Qt::endl;
+            return;
+        }
         if (m_databaseUsed)
             failNow(QStringLiteral("database"),
                     QStringLiteral("the database file named before any inline table or SQL"),
                     QStringLiteral("the host database already written"));
-        const QString source = resolvePath(st.text);
-        if (!QFileInfo::exists(source))
-            failNow(QStringLiteral("database"), QStringLiteral("an existing SQLite file"),
-                    QStringLiteral("no file %1").arg(source));
-        // The script works on a copy: whatever the run does, the file stays as it was.
-        QFile::remove(m_databasePath);
-        if (!QFile::copy(source, m_databasePath))
-            failNow(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
-                    QStringLiteral("%1 cannot be copied").arg(source));
-        QFile::setPermissions(m_databasePath, QFile::ReadOwner | QFile::WriteOwner);
-        // A database in WAL mode keeps its latest writes beside the file: they belong to it.
-        const QString wal = m_databasePath + QStringLiteral("-wal");
-        QFile::remove(wal);
-        if (QFileInfo::exists(source + QStringLiteral("-wal")))
-            QFile::copy(source + QStringLiteral("-wal"), wal);
-        m_databaseUsed = true;
-        if (m_databaseOpen)
-            HostDatabase::open(m_databasePath);
+        copyDatabase(resolvePath(st.text));
         return;
     }
     case StatementKind::DbTable:
@@ -736,6 +761,59 @@ void Runner::executeAnswer(const Statement &st)
         m_dialogAnswers.append({st.target, st.nested});
         return;
     }
+}
+
+qint64 Runner::countOnHostDatabase(const QString &sql)
+{
+    // Read-only: an expectation looks at the data, it never changes it.
+    const QString connection = QStringLiteral("fis_scenario_count");
+    QString error;
+    qint64 count = -1;
+    if (!QFileInfo::exists(m_databasePath)) {
+        error = QStringLiteral("the host database is still empty (no database statement ran)");
+    } else {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(m_databasePath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            try {
+                HostDatabase::installNvl(db); // as the screens' own statements have it
+                QSqlQuery q(db);
+                q.setForwardOnly(true);
+                if (!q.exec(sql)) {
+                    error = q.lastError().text();
+                } else if (q.record().count() != 1) {
+                    error = QStringLiteral("the query gives %1 columns, not one count")
+                                .arg(q.record().count());
+                } else if (!q.next()) {
+                    error = QStringLiteral("the query gives no row");
+                } else {
+                    bool ok = false;
+                    const QVariant v = q.value(0);
+                    count = v.toLongLong(&ok);
+                    // A count is a whole number: 2.5 is not rounded into one.
+                    if (ok && v.typeId() == QMetaType::Double && v.toDouble() != double(count))
+                        ok = false;
+                    if (v.isNull() || !ok || count < 0)
+                        error =
+                            QStringLiteral("the query gives %1, not a count")
+                                .arg(v.isNull() ? QStringLiteral("null") : quoted(v.toString()));
+                    else if (q.next())
+                        error = QStringLiteral("the query gives more than one row");
+                }
+            } catch (const std::exception &e) {
+                error = QString::fromUtf8(e.what());
+            }
+            db.close();
+        }
+        db = QSqlDatabase();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    if (!error.isEmpty())
+        failNow(QStringLiteral("records"), QStringLiteral("a count from the host database"), error);
+    return count;
 }
 
 // ---- the module and its host ------------------------------------------------------------------
@@ -1522,11 +1600,17 @@ void Runner::executeExpect(const Statement &st)
                     o ? QString::fromLatin1(o->metaObject()->className())
                       : QStringLiteral("none in any window"));
         if (st.expectKind == ExpectKind::Records) {
-            if (set->recordCount() != st.number)
-                failNow(st.target, QStringLiteral("%1 records").arg(st.number),
-                        QStringLiteral("%1 records%2")
-                            .arg(set->recordCount())
-                            .arg(set->active() ? QString() : QStringLiteral(" (closed)")));
+            const bool byQuery = !st.text.isEmpty();
+            const qint64 wanted = byQuery ? countOnHostDatabase(st.text) : st.number;
+            if (set->recordCount() != wanted)
+                failNow(
+                    st.target,
+                    QStringLiteral("%1 records%2")
+                        .arg(wanted)
+                        .arg(byQuery ? QStringLiteral(" (the count the query gives)") : QString()),
+                    QStringLiteral("%1 records%2")
+                        .arg(set->recordCount())
+                        .arg(set->active() ? QString() : QStringLiteral(" (closed)")));
             return;
         }
         Field *field = set->findField(st.field);

@@ -39,6 +39,7 @@ struct RunOptions
     QString server;     // "host:port" of a real server (overrides the script), empty = script's
     QString moduleDir;  // where libPKG_FIS02900.so is; empty = beside the executable
     QString modulePath; // the module file itself (overrides moduleDir)
+    QString database;   // SQLite file the host database copies (overrides the script's)
     int transcriptTail = 20;
 };
 
@@ -92,6 +93,8 @@ private:
     QString resolvePath(const QString &path) const;
     DataPacket packetOf(const InlineTable &table) const;
     DataPacket namedPacket(const QString &name) const;
+    void copyDatabase(const QString &source); // the host database becomes a copy of source
+    qint64 countOnHostDatabase(const QString &sql);
 
     // finding things
     QObject *findObject(const QString &name) const;

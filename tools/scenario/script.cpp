@@ -1056,7 +1056,27 @@ private:
         } else if (what == QLatin1String("records")) {
             st.expectKind = ExpectKind::Records;
             st.target = word(QStringLiteral("the record set"));
-            st.number = integer(QStringLiteral("a record count"));
+            if (peekWord("sql")) {
+                // The count a query gives on the host database: "SELECT COUNT(*) ..." on the
+                // line, or the statement in a block up to "end".
+                ++m_pos;
+                const int line = m_lineNo;
+                if (atEnd()) {
+                    st.text = blockLines(QStringLiteral("the SQL block")).join(QLatin1Char('\n'));
+                } else {
+                    st.text = string(QStringLiteral("the query"));
+                    done();
+                }
+                st.text = st.text.trimmed();
+                if (st.text.endsWith(QLatin1Char(';')))
+                    st.text.chop(1);
+                if (st.text.trimmed().isEmpty())
+                    throw ScriptError(m_file, line,
+                                      QStringLiteral("the query of 'expect records ... sql' is "
+                                                     "empty"));
+                return;
+            }
+            st.number = integer(QStringLiteral("a record count or 'sql'"));
         } else if (what == QLatin1String("field")) {
             st.expectKind = ExpectKind::Field;
             st.target = word(QStringLiteral("the record set"));

@@ -131,7 +131,7 @@ enum class ExpectKind {
     Row,         // target, number
     Property,    // target, field = property name, expected
     Cell,        // target = grid, number = row, field, text
-    Records,     // target = record set, number
+    Records,     // target = record set, number, or text = a query giving the count
     Field,       // target = record set, number = row, field, expected
     Call,        // target = method, number = n-th last (1 = last), args
     NoCall,      // sinceLine
