@@ -352,22 +352,31 @@ void Runner::step()
     if (action) {
         if (!m_finished) {
             settle();
-            // What the action caused, for the transcript.
+            // What the action caused, for the transcript. What happened inside a dialog it
+            // opened is already told under the statements that ran there: each consequence is
+            // told once, under the innermost action that was running.
             m_entry = entry;
             const Checkpoint before = m_actions[actionIndex];
             const auto &msgs = m_ui->messages();
             for (int i = before.messages; i < msgs.size(); ++i)
-                note(QStringLiteral("    -> message %1 %2")
-                         .arg(RecordingHostUi::kindName(msgs[i].kind), quoted(msgs[i].text)));
+                if (!m_toldMessages.contains(i)) {
+                    m_toldMessages.insert(i);
+                    note(QStringLiteral("    -> message %1 %2")
+                             .arg(RecordingHostUi::kindName(msgs[i].kind), quoted(msgs[i].text)));
+                }
             const auto calls = m_server->calls();
-            for (int i = before.calls; i < calls.size(); ++i) {
-                m_callLines.append(st.line);
-                note(QStringLiteral("    -> call %1 (%2 arguments)")
-                         .arg(calls[i].method)
-                         .arg(calls[i].args.size()));
-            }
+            for (int i = before.calls; i < calls.size(); ++i)
+                if (!m_toldCalls.contains(i)) {
+                    m_toldCalls.insert(i);
+                    note(QStringLiteral("    -> call %1 (%2 arguments)")
+                             .arg(calls[i].method)
+                             .arg(calls[i].args.size()));
+                }
             for (int i = before.dialogs; i < m_dialogLog.size(); ++i)
-                note(QStringLiteral("    -> dialog %1 opened").arg(m_dialogLog[i]));
+                if (!m_toldDialogs.contains(i)) {
+                    m_toldDialogs.insert(i);
+                    note(QStringLiteral("    -> dialog %1 opened").arg(m_dialogLog[i]));
+                }
         }
         m_actionLevels.removeLast();
         m_lastFinished = actionIndex;

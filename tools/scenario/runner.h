@@ -11,6 +11,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -144,12 +145,14 @@ private:
     const Statement *m_current = nullptr;
     int m_currentLine = 0;
 
-    QList<Checkpoint> m_actions;   // one per action run, in order
-    int m_lastFinished = -1;       // the action that ended last
-    int m_entry = -1;              // transcript entry of the running action
-    QStringList m_dialogLog;       // objectNames of modal dialogs that opened, in order
-    QList<int> m_dialogLines;      // the action line each opened during
-    QList<int> m_callLines;        // for every recorded remote call, the action line
+    QList<Checkpoint> m_actions; // one per action run, in order
+    int m_lastFinished = -1;     // the action that ended last
+    int m_entry = -1;            // transcript entry of the running action
+    QStringList m_dialogLog;     // objectNames of modal dialogs that opened, in order
+    QList<int> m_dialogLines;    // the action line each opened during
+    QSet<int> m_toldMessages;    // consequences already in the transcript, by index
+    QSet<int> m_toldCalls;
+    QSet<int> m_toldDialogs;
     QStringList m_pendingFailures; // from the HostUi / server, with their line
     bool m_lastResult = false;
     bool m_haveResult = false;
