@@ -152,8 +152,10 @@ void TfrmFiltroEmiPrev::confirmNotas(TfrmEmiPrevSocial &screen)
     stStatus = invoiceStatus(rdgStatus->ItemIndex(), stStatus);
 
     ActiveShowAvi(&screen, 6, screen.msgPadrao->Msg(QStringLiteral("Carg_Dad")));
-    const bool saida = screen.stOperacao == QLatin1String("S");
-    fis::ClientDataSet *target = saida ? screen.cdsAprov : screen.cdsAprovAgrup;
+    // The report's direction as asked: it chooses the set and whether the supplier is kept.
+    const QString operacao = screen.stOperacao;
+    fis::ClientDataSet *target =
+        operacao == QLatin1String("S") ? screen.cdsAprov : screen.cdsAprovAgrup;
     fis::rdmEmisGuiaPrv::GetEmisGuiaPrevArgs args = emisGuiaPrevArgs(screen);
     const fis::DataPacket packet =
         checkedPacket(fis::rdmEmisGuiaPrv::GetEmisGuiaPrev(*screen.netEmisGuiaPrev, args));
@@ -185,7 +187,7 @@ void TfrmFiltroEmiPrev::confirmNotas(TfrmEmiPrevSocial &screen)
     f.NumNF = medNumNF->Text();
     f.DtEmiIni = depEmiIni->GetDate();
     f.DtEmiFin = depEmiFin->GetDate();
-    if (screen.stOperacao == QLatin1String("E")) {
+    if (operacao == QLatin1String("E")) {
         f.InscForne = medInscForne->Text();
     } else {
         f.InscForne.clear();
