@@ -1261,6 +1261,9 @@ void Runner::executeAction(const Statement &st)
         if (QApplication::activeWindow() != to->window())
             QApplication::setActiveWindow(to->window());
         to->setFocus(Qt::TabFocusReason);
+        // An exit handler may have opened a dialog that has closed by now: the focus comes back
+        // to the window with the activation events that closing posted.
+        settle();
         note(QStringLiteral("    (focus now on %1)")
                  .arg(describeWidget(namedOwner(QApplication::focusWidget()))));
         return;
