@@ -109,6 +109,10 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(const QString &screenCode, QWidget *parent)
                               QStyle::SP_DialogOkButton);
     sbtCancel = panelButton(pnlBotoes, "sbtCancel", QStringLiteral("Cancelar"),
                             QStyle::SP_DialogCancelButton);
+    // Like the toolbar buttons, they take no focus: a click does not run the exit handler of the
+    // field being typed in (the confirm checks every field itself, a cancel discards them).
+    sbtConfirma->setFocusPolicy(Qt::NoFocus);
+    sbtCancel->setFocusPolicy(Qt::NoFocus);
     buttons->addWidget(sbtConfirma);
     buttons->addWidget(sbtCancel);
     main->addWidget(pnlBotoes);

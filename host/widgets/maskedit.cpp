@@ -251,17 +251,29 @@ bool MaskEdit::isComplete() const
     return mask_.isEmpty() || hasAcceptableInput();
 }
 
+// The window losing the activation (another window, a message box, the dialog hiding) or a popup
+// opening over it takes the focus away without the clerk leaving the control; it gets the focus
+// back the same way. Neither runs the exit and enter handlers.
+static bool windowLevel(const QFocusEvent *event)
+{
+    return event->reason() == Qt::ActiveWindowFocusReason ||
+           event->reason() == Qt::PopupFocusReason;
+}
+
 void MaskEdit::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
-    if (onEnter)
+    const bool back = keptFocus_ && windowLevel(event);
+    keptFocus_ = false;
+    if (onEnter && !back)
         guarded(onEnter);
 }
 
 void MaskEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    if (onExit)
+    keptFocus_ = windowLevel(event);
+    if (onExit && !keptFocus_)
         guarded(onExit);
 }
 

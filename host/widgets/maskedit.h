@@ -76,6 +76,7 @@ private:
     QString hostMask_;
     EditMask mask_;
     bool upperCase_ = false;
+    bool keptFocus_ = false; // the window lost the activation while this edit had the focus
 };
 
 } // namespace fis

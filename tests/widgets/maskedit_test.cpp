@@ -3,7 +3,9 @@
 #include "widgets/maskedit.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCalendarWidget>
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -81,6 +83,35 @@ TEST(MaskEdit, HandlersRunGuarded)
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages[0].second, QStringLiteral("handler failed"));
     EXPECT_EQ(changes, 1);
+}
+
+TEST(MaskEdit, EnterAndExitRunOnlyWhenTheFocusMovesBetweenControls)
+{
+    QWidget window;
+    auto *other = new QLineEdit(&window);
+    auto *edit = new MaskEdit(&window);
+    int enters = 0, exits = 0;
+    edit->onEnter = [&] { ++enters; };
+    edit->onExit = [&] { ++exits; };
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    other->setFocus(Qt::TabFocusReason);
+    edit->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(enters, 1);
+
+    // A message box or another window taking the activation, and coming back: no exit, no enter
+    // (an exit check that shows a message would otherwise run again behind its own message).
+    QWidget box;
+    box.show();
+    QApplication::setActiveWindow(&box);
+    QApplication::setActiveWindow(&window);
+    EXPECT_EQ(QApplication::focusWidget(), edit);
+    EXPECT_EQ(exits, 0);
+    EXPECT_EQ(enters, 1);
+
+    other->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(exits, 1);
 }
 
 TEST(MaskEdit, UpperCaseCoversTypedPastedAndSetTexts)
