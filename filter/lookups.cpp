@@ -180,15 +180,8 @@ void TfrmFiltroEmiPrev::loadImpostoNfe(const QString &code)
     TNetConnection &net = connection();
     fis::Variant answer;
     {
-        // The progress window may take the activation while it is shown (the window system
-        // decides); a clerk typing in the dialog goes on typing in it.
-        const bool wasActive = isActiveWindow();
         ActiveShowAvi(this, 1);
-        const auto hide = qScopeGuard([this, wasActive] {
-            DeactiveShowAvi(this);
-            if (wasActive && isVisible() && !isActiveWindow())
-                QApplication::setActiveWindow(this);
-        });
+        const auto hide = qScopeGuard([this] { DeactiveShowAvi(this); });
         answer = rdm::GetImpostoNfe(net, code);
     }
     cdsImpostoNfe->setData(Consiste::CheckResultServ(answer, true, 0));

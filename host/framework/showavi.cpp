@@ -17,6 +17,8 @@ public:
         : QFrame(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     {
         setObjectName(QStringLiteral("frmShowAvi"));
+        // The clerk's window keeps the keyboard while the call runs.
+        setAttribute(Qt::WA_ShowWithoutActivating);
         setFrameShape(QFrame::Box);
         setFrameShadow(QFrame::Raised);
         setLineWidth(2);
@@ -44,6 +46,14 @@ private:
 QPointer<ProgressWindow> &current()
 {
     static QPointer<ProgressWindow> window;
+    return window;
+}
+
+// The window that was active when the progress window opened; it gets the activation back if
+// the window system gave it to the progress window anyway.
+QPointer<QWidget> &activeBefore()
+{
+    static QPointer<QWidget> window;
     return window;
 }
 
@@ -101,6 +111,7 @@ void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
     if (!window) {
         window = new ProgressWindow(parent);
         current() = window;
+        activeBefore() = QApplication::activeWindow();
     }
     window->setText(text.isEmpty() ? fis::progressKindText(kind) : text);
     centreOver(window, parent);
@@ -119,8 +130,14 @@ void DeactiveShowAvi(QWidget * /*screen*/)
 {
     if (ProgressWindow *window = current()) {
         current() = nullptr;
+        const bool tookActivation = QApplication::activeWindow() == window;
         window->hide();
         window->deleteLater();
+        QWidget *before = activeBefore();
+        activeBefore() = nullptr;
+        if (before && before->isVisible() &&
+            (tookActivation || QApplication::activeWindow() == nullptr))
+            QApplication::setActiveWindow(before);
     }
     if (cursorOverridden()) {
         QApplication::restoreOverrideCursor();

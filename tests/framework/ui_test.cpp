@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <QLineEdit>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -70,6 +72,24 @@ TEST(ProgressWindow, PaintedBeforeReturningAndClosingTwiceIsHarmless)
 
     EXPECT_EQ(fis::progressKindText(1), QStringLiteral("Processando..."));
     EXPECT_EQ(fis::progressKindText(0), QStringLiteral("Aguarde..."));
+}
+
+TEST(ProgressWindow, TheClerksWindowKeepsTheKeyboard)
+{
+    QWidget screen;
+    auto *edit = new QLineEdit(&screen);
+    screen.show();
+    QApplication::setActiveWindow(&screen);
+    edit->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&screen));
+
+    ActiveShowAvi(&screen, 1);
+    // Even if the window system hands the activation to the progress window, closing it gives it
+    // back, with the focus where it was.
+    QApplication::setActiveWindow(fis::progressWindow());
+    DeactiveShowAvi(&screen);
+    EXPECT_EQ(QApplication::activeWindow(), &screen);
+    EXPECT_EQ(QApplication::focusWidget(), edit);
 }
 
 TEST(ProgressWindow, SurvivesItsScreenClosingFirst)
