@@ -83,6 +83,7 @@ TEST(ScriptParser, InlineTablesConvertCellsByColumnType)
     EXPECT_EQ(kindOf(t.rows[1][2]), VariantKind::Null);
     EXPECT_EQ(kindOf(t.rows[1][3]), VariantKind::Null);
     EXPECT_EQ(kindOf(t.rows[1][4]), VariantKind::Text); // "" is an empty text, not null
+    EXPECT_FALSE(t.rows[1][4].toString().isNull());      // (a null text is stored as NULL)
 }
 
 TEST(ScriptParser, Replies)

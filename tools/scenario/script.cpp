@@ -570,7 +570,7 @@ private:
 
     static QString unquote(const QString &cell)
     {
-        QString out;
+        QString out(QLatin1String("")); // "" is the empty text, never null
         for (qsizetype i = 1; i + 1 < cell.size(); ++i) {
             if (cell[i] == QLatin1Char('\\') && i + 2 < cell.size()) {
                 const QChar e = cell[++i];
