@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -28,8 +29,10 @@ struct ModalClick
     bool gaveUp = false;
 };
 
+// Once the dialog shows, clicks its buttons one after the other (a refused confirm leaves it
+// open for the next click). Gives up, rejecting the dialog, after 5 s.
 inline std::shared_ptr<ModalClick> clickWhenShown(const QString &dialogName,
-                                                  const QString &buttonName)
+                                                  const QStringList &buttonNames)
 {
     auto state = std::make_shared<ModalClick>();
     auto *timer = new QTimer;
@@ -38,10 +41,16 @@ inline std::shared_ptr<ModalClick> clickWhenShown(const QString &dialogName,
     QObject::connect(timer, &QTimer::timeout, timer, [=] {
         QWidget *dialog = findTopLevel(dialogName);
         if (dialog && dialog->isVisible()) {
-            if (auto *button = dialog->findChild<QAbstractButton *>(buttonName)) {
+            QList<QAbstractButton *> buttons;
+            for (const QString &name : buttonNames)
+                if (auto *button = dialog->findChild<QAbstractButton *>(name))
+                    buttons << button;
+            if (buttons.size() == buttonNames.size()) {
                 state->clicked = true;
                 timer->deleteLater();
-                button->click();
+                for (QAbstractButton *button : buttons)
+                    if (dialog->isVisible())
+                        button->click();
                 return;
             }
         }
@@ -54,6 +63,12 @@ inline std::shared_ptr<ModalClick> clickWhenShown(const QString &dialogName,
     });
     timer->start(10);
     return state;
+}
+
+inline std::shared_ptr<ModalClick> clickWhenShown(const QString &dialogName,
+                                                  const QString &buttonName)
+{
+    return clickWhenShown(dialogName, QStringList{buttonName});
 }
 
 } // namespace fis::test

@@ -269,6 +269,9 @@ TEST_F(ModuleLoadTest, RefusedFormIsReportedAndNothingIsLeftHalfCreated)
 
 TEST_F(ModuleLoadTest, FilterDialogIsCreatedOnceHiddenOnCloseAndAnswersBoConfirma)
 {
+    // The dialog serves the emission screen.
+    module().iniProc();
+    settle();
     auto cancel = clickWhenShown(QStringLiteral("frmFiltroEmiPrev"), QStringLiteral("sbtCancel"));
     EXPECT_FALSE(module().criaFiltro()) << "cancel at first use";
     EXPECT_TRUE(cancel->clicked);
@@ -279,10 +282,14 @@ TEST_F(ModuleLoadTest, FilterDialogIsCreatedOnceHiddenOnCloseAndAnswersBoConfirm
     EXPECT_EQ(dialog->windowTitle(),
               QStringLiteral("Filtro de Emissão da Guia da Previdência Social"));
 
+    // A confirm attempt for an invoice report counts even when its checks refuse it (no tax
+    // here) and the clerk then cancels.
     auto confirm =
-        clickWhenShown(QStringLiteral("frmFiltroEmiPrev"), QStringLiteral("sbtConfirma"));
-    EXPECT_TRUE(module().criaFiltro()) << "an invoice filter was confirmed";
+        clickWhenShown(QStringLiteral("frmFiltroEmiPrev"),
+                       QStringList{QStringLiteral("sbtConfirma"), QStringLiteral("sbtCancel")});
+    EXPECT_TRUE(module().criaFiltro()) << "an invoice filter confirm was attempted";
     EXPECT_TRUE(confirm->clicked);
+    EXPECT_FALSE(confirm->gaveUp);
 
     // Once confirmed it keeps answering true, cancelled or not; the instance is reused.
     cancel = clickWhenShown(QStringLiteral("frmFiltroEmiPrev"), QStringLiteral("sbtCancel"));
