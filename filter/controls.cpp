@@ -215,18 +215,23 @@ void TfrmFiltroEmiPrev::createControls()
 
 void TfrmFiltroEmiPrev::setHighlighted(QWidget *field, bool on)
 {
-    // Required fields show the information colour as their background.
+    // Required fields show the information colour as their background; a disabled field keeps
+    // the disabled look.
     QPalette pal = field->palette();
     const QPalette app = QApplication::palette(field);
-    pal.setColor(QPalette::Base, on ? app.color(QPalette::ToolTipBase) : app.color(QPalette::Base));
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+        pal.setColor(group, QPalette::Base,
+                     app.color(group, on ? QPalette::ToolTipBase : QPalette::Base));
+    pal.setColor(QPalette::Disabled, QPalette::Base, app.color(QPalette::Disabled, QPalette::Base));
     field->setPalette(pal);
 }
 
 bool TfrmFiltroEmiPrev::isHighlighted(const QWidget *field)
 {
     const QPalette app = QApplication::palette(field);
-    return field->palette().color(QPalette::Base) == app.color(QPalette::ToolTipBase) &&
-           app.color(QPalette::ToolTipBase) != app.color(QPalette::Base);
+    const QColor info = app.color(QPalette::Active, QPalette::ToolTipBase);
+    return field->palette().color(QPalette::Active, QPalette::Base) == info &&
+           info != app.color(QPalette::Active, QPalette::Base);
 }
 
 void TfrmFiltroEmiPrev::fillMessages()

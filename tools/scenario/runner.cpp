@@ -1492,13 +1492,14 @@ void Runner::executeExpect(const Statement &st)
             actual = on ? QStringLiteral("maximized") : QStringLiteral("not maximized");
         } else if (s == QLatin1String("highlighted") || s == QLatin1String("not highlighted")) {
             // A required field's background is the information colour of the application's
-            // palette (the colour of tool tips), which must differ from the ordinary base.
+            // palette (the colour of tool tips), which must differ from the ordinary base. The
+            // active colours count: a disabled field still shows it is required once enabled.
             if (!w)
                 failNow(st.target, s, QStringLiteral("%1 is not a control").arg(st.target));
             const QPalette app = QApplication::palette(w);
-            const QColor base = w->palette().color(QPalette::Base);
-            const QColor info = app.color(QPalette::ToolTipBase);
-            const bool on = base == info && info != app.color(QPalette::Base);
+            const QColor base = w->palette().color(QPalette::Active, QPalette::Base);
+            const QColor info = app.color(QPalette::Active, QPalette::ToolTipBase);
+            const bool on = base == info && info != app.color(QPalette::Active, QPalette::Base);
             holds = (s == QLatin1String("highlighted")) == on;
             actual = on ? QStringLiteral("highlighted")
                         : QStringLiteral("not highlighted (background %1, information colour %2)")
