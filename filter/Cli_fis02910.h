@@ -106,6 +106,9 @@ public:
     void sbtCancelClick() override;
     // Default period: first day of the processing month to the processing date.
     void Atualiza_Datas();
+    // Puts status, tax, branch, registrations, series and invoice number of the criteria into
+    // the fields (not the supplier nor the period).
+    void putCriteria(const TRecordFilter &criteria);
 
     // ---- confirm (confirm.cpp) -----------------------------------------------------------------
     void sbtConfirmaClick() override;

@@ -47,16 +47,8 @@ void TfrmFiltroEmiPrev::FormCreate()
     const QString direction = operacao();
     applyDirection(direction);
 
-    // Each field is set after the ones whose change clears it: the tax clears the registrations,
-    // the state registration clears the series.
     const TRecordFilter criteria = confirmedCriteria();
-    rdgStatus->setItemIndex(criteria.Status);
-    edtCdImposto->setMaskedText(criteria.CdImposto);
-    medCdFilial->setMaskedText(criteria.CdFilial);
-    edtCdInscEsta->setMaskedText(criteria.CdInscEsta);
-    edtCdInscMuni->setMaskedText(criteria.CdInscMuni);
-    edtCdSerie->setMaskedText(criteria.CdSerie);
-    medNumNF->setMaskedText(criteria.NumNF);
+    putCriteria(criteria);
     medInscForne->setMaskedText(direction == kEntries ? criteria.InscForne : QString());
 
     Vd_Imposto(false);
@@ -120,16 +112,8 @@ void TfrmFiltroEmiPrev::sbtCancelClick()
 {
     TfrmFiltroPadrao::sbtCancelClick(); // ends the modal display
 
-    // The registrations come after the tax and the series after the state registration, so the
-    // clearing that their change handlers do does not undo them.
     const TRecordFilter criteria = confirmedCriteria();
-    rdgStatus->setItemIndex(criteria.Status);
-    edtCdImposto->setMaskedText(criteria.CdImposto);
-    medCdFilial->setMaskedText(criteria.CdFilial);
-    edtCdInscEsta->setMaskedText(criteria.CdInscEsta);
-    edtCdInscMuni->setMaskedText(criteria.CdInscMuni);
-    edtCdSerie->setMaskedText(criteria.CdSerie);
-    medNumNF->setMaskedText(criteria.NumNF);
+    putCriteria(criteria);
     depEmiIni->SetDate(criteria.DtEmiIni); // a zero date empties the edit
     depEmiFin->SetDate(criteria.DtEmiFin);
     if (depEmiIni->isBlank() || depEmiFin->isBlank())
@@ -146,6 +130,19 @@ void TfrmFiltroEmiPrev::sbtCancelClick()
     Vd_filial(false);
     if (frmEmiPrevSocial)
         frmEmiPrevSocial->FormActivate();
+}
+
+void TfrmFiltroEmiPrev::putCriteria(const TRecordFilter &criteria)
+{
+    // Each field is set after the ones whose change clears it: the tax clears the registrations,
+    // the state registration clears the series.
+    rdgStatus->setItemIndex(criteria.Status);
+    edtCdImposto->setMaskedText(criteria.CdImposto);
+    medCdFilial->setMaskedText(criteria.CdFilial);
+    edtCdInscEsta->setMaskedText(criteria.CdInscEsta);
+    edtCdInscMuni->setMaskedText(criteria.CdInscMuni);
+    edtCdSerie->setMaskedText(criteria.CdSerie);
+    medNumNF->setMaskedText(criteria.NumNF);
 }
 
 void TfrmFiltroEmiPrev::Atualiza_Datas()
