@@ -4,7 +4,8 @@
 // The class is split by concern: Cli_fis02900.cpp (construction, creation, close, factories and
 // unit state), recordsets.cpp (record sets, queries, data links, grids and the view switch),
 // lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
-// entry) and menu.cpp (the merged menu and the handlers it forwards to).
+// entry), loading.cpp (the reload of the current view) and menu.cpp (the merged menu and the
+// handlers it forwards to).
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
@@ -140,7 +141,9 @@ public:
 
     // Toolbar handlers of the screen's own buttons.
     void sbtFiltroClick();
-    void sbtVerificarClick();
+    // Reloads the current view with the filter dialog's criteria as they stand (also run by the
+    // emission after its server work).
+    Q_INVOKABLE void sbtVerificarClick();
     void sbtProcurarClick();
 
     // Menu handlers.

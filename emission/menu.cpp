@@ -128,9 +128,6 @@ void TfrmEmiPrevSocial::sbtFiltroClick()
     stInscForne.clear();
 }
 
-// Reloading the current view is built with the loading of the documents.
-void TfrmEmiPrevSocial::sbtVerificarClick() {}
-
 void TfrmEmiPrevSocial::sbtProcurarClick()
 {
     if (reportIndex() == 2)

@@ -2,6 +2,7 @@
 // database in memory, messages recorded instead of shown.
 #include "data/packet.h"
 #include "emission/Cli_fis02900.h"
+#include "filter/Cli_fis02910.h"
 #include "framework/reportdesigner.h"
 #include "testkit/recordinghostui.h"
 
@@ -180,6 +181,34 @@ TEST_F(EmissionScreen, ActivationEnablesTheButtonsByWhatIsLoaded)
     screen->cdsFunRural->appendRecord({});
     screen->FormActivate();
     expectAll(true);
+}
+
+TEST_F(EmissionScreen, ReloadBeforeAnyFilterOnlyDiscardsTheSelection)
+{
+    // No filter dialog yet, so no criteria: nothing is asked of the server (which this test does
+    // not have: a call would show its failure), in any view, but the selection is dropped.
+    screen->vrTotalGuia = 10;
+    screen->vrMultaGuia = 1;
+    screen->vrOutrEntGuia = 2;
+    screen->stInscForne = QStringLiteral("12345678909");
+    screen->stCodReceSel = QStringLiteral("2631");
+    screen->stStatusSel = QStringLiteral("U");
+    screen->stFilialSel = QStringLiteral("0002");
+    screen->cdsAprov->setData(aprovPacket({{"U", "S", "100", "2631"}}));
+    ASSERT_EQ(frmFiltroEmiPrev, nullptr);
+    for (int report : {0, 2}) {
+        screen->cbbReportNames->setCurrentIndex(report);
+        screen->sbtVerificarClick();
+    }
+    EXPECT_TRUE(messages().isEmpty()) << messages().join(u'|').toStdString();
+    EXPECT_EQ(screen->vrTotalGuia, 0);
+    EXPECT_EQ(screen->vrMultaGuia, 0);
+    EXPECT_EQ(screen->vrOutrEntGuia, 0);
+    EXPECT_TRUE(screen->stInscForne.isEmpty());
+    EXPECT_TRUE(screen->stCodReceSel.isEmpty());
+    EXPECT_TRUE(screen->stStatusSel.isEmpty());
+    EXPECT_EQ(screen->stFilialSel, QStringLiteral("0002")); // kept for the next listing
+    EXPECT_EQ(screen->cdsAprov->recordCount(), 1);
 }
 
 TEST_F(EmissionScreen, ReportChangeSwitchesGridsAndClosesTheMaps)

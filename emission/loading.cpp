@@ -1,0 +1,90 @@
+// Reloading the documents of the current view from the application server with the criteria the
+// filter dialog holds at that moment.
+//
+// The server's answer is checked before anything changes: an answer that is not a data packet
+// (a transport or server failure comes back as a text) is shown with its text, and the rows on
+// the screen and the members the server writes back keep what they held.
+#include "emission/Cli_fis02900.h"
+
+#include "filter/Cli_fis02910.h"
+#include "widgets/radiogroup.h"
+
+#include <QScopeGuard>
+
+namespace {
+
+// The guide status the invoice listing asks for: "P" pending, "E" emitted, "T" both; empty
+// when no status is chosen.
+QString statusLetter(int index)
+{
+    switch (index) {
+    case 0:
+        return QStringLiteral("P");
+    case 1:
+        return QStringLiteral("E");
+    case 2:
+        return QStringLiteral("T");
+    default:
+        return QString();
+    }
+}
+
+} // namespace
+
+void TfrmEmiPrevSocial::sbtVerificarClick()
+{
+    // The selection is discarded even when nothing is reloaded.
+    vrTotalGuia = 0;
+    stInscForne.clear();
+    dtVencGuia = fis::TDateTime();
+    stStatusSel.clear();
+    stCodReceSel.clear();
+    vrMultaGuia = 0;
+    vrOutrEntGuia = 0;
+
+    // Without the filter dialog no criteria were ever given: there is nothing to reload.
+    TfrmFiltroEmiPrev *filter = frmFiltroEmiPrev;
+    if (!filter)
+        return;
+
+    if (reportIndex() == 2) {
+        QString status = filter->stStatusFunRural;
+        const fis::Variant answer = fis::rdmEmisGuiaPrv::GetFunRural(
+            *netEmisGuiaPrev, filter->edtCdImposto->Text(), medCdEmpresa->Text(),
+            filter->edtCdInscEsta->Text(), filter->depEmiIni->GetDate(),
+            filter->depEmiFin->GetDate(), status);
+        cdsFunRural->setData(Consiste::CheckResultServ(answer, true, 0));
+        filter->stStatusFunRural = status;
+        return;
+    }
+
+    const bool exits = stOperacao == QLatin1String("S");
+    fis::ClientDataSet *target = exits ? cdsAprov : cdsAprovAgrup;
+    if (!target->active() || target->isEmpty())
+        return;
+
+    // Read just before the call: the current entry row and the selection as they are now.
+    fis::rdmEmisGuiaPrv::GetEmisGuiaPrevArgs args = filter->emisGuiaPrevArgs(*this);
+    args.stOperacao = exits ? QStringLiteral("S") : QStringLiteral("E");
+    args.stStatus = statusLetter(filter->rdgStatus->ItemIndex());
+    args.stFilial = stFilial;
+    args.stLancamento = stLancamento;
+    {
+        ActiveShowAvi(this, 6, msgPadrao->Msg(QStringLiteral("Carg_Dad")));
+        const auto hide = qScopeGuard([this] { DeactiveShowAvi(this); });
+        const fis::Variant answer = fis::rdmEmisGuiaPrv::GetEmisGuiaPrev(*netEmisGuiaPrev, args);
+        target->setData(Consiste::CheckResultServ(answer, true, 0));
+    }
+
+    // What the server wrote back, once the rows are in.
+    stFilial = args.stFilial;
+    stLancamento = args.stLancamento;
+    vrTotalGuia = args.vrTotalGuia;
+    stLanctoSel = args.stLanctoSel;
+    stFilialSel = args.stFilialSel;
+    if (!exits) {
+        // The entries' selection starts again.
+        cdsForneAux->close();
+        vrTotalGuia = 0;
+    }
+}
