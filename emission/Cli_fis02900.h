@@ -4,8 +4,8 @@
 // The class is split by concern: Cli_fis02900.cpp (construction, creation, close, factories and
 // unit state), recordsets.cpp (record sets, queries, data links, grids and the view switch),
 // lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
-// entry), loading.cpp (the reload of the current view) and menu.cpp (the merged menu and the
-// handlers it forwards to).
+// entry), loading.cpp (the reload of the current view), selection.cpp (ticking the documents)
+// and menu.cpp (the merged menu and the handlers it forwards to).
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
@@ -139,6 +139,12 @@ public:
     void dtsFunRuralStateChange();
     void dbgPadraoExit();
 
+    // Selection: ticking the documents of dbgPadrao (selection.cpp).
+    void dbgPadraoCellClick(fis::GridColumn *column);
+    void dbgPadraoKeyPress(QChar &key);
+    void dbgPadraoTitleClick(fis::GridColumn *column);
+    void dbgPadraoKeyDown(quint16 &key, Qt::KeyboardModifiers shift);
+
     // Toolbar handlers of the screen's own buttons.
     void sbtFiltroClick();
     // Reloads the current view with the filter dialog's criteria as they stand (also run by the
@@ -183,6 +189,25 @@ private:
     void setColumnsVisible(const QStringList &fields, bool visible);
     // Puts the focus back on the company code without running the panel's enter rules.
     void focusCompanyCode();
+
+    // Selection helpers. The set the grid shows in the current mode (null for no mode).
+    fis::ClientDataSet *selectionSet() const;
+    // The entries' payable is generated grouped by supplier.
+    bool groupedPayable() const;
+    // Ticks or unticks the current row when the tick column is selected and the set browsing.
+    void toggleSelection(bool byClick);
+    // Stores the row unticked (or drops its edit), restores the remembered row, focuses the
+    // named column (none when empty) and abandons with the message.
+    [[noreturn]] void refuseSelection(fis::ClientDataSet *set, const fis::Bookmark &remembered,
+                                      const QString &focusField, const QString &messageKey,
+                                      bool keepUnticked);
+    void takeSelectionReferences();
+    void clearSelectionReferences();
+    // The side record of the current entries row, with the running sums.
+    void addSideRecord();
+    // Removes the side record of the current entries row and its share of the running sums;
+    // false when there is none.
+    bool removeSideRecord(fis::LocateOptions options);
 
     QPointer<QWidget> m_lastFocus; // last control of this screen that had the focus
     bool m_restoringFocus = false;

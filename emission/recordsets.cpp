@@ -340,6 +340,12 @@ void TfrmEmiPrevSocial::createGrids()
     check->setTitleFont(symbol);
     check->setTitleAlignment(Qt::AlignCenter);
     dbgPadrao->onExit = [this] { dbgPadraoExit(); };
+    dbgPadrao->onCellClick = [this](fis::GridColumn *c) { dbgPadraoCellClick(c); };
+    dbgPadrao->onTitleClick = [this](fis::GridColumn *c) { dbgPadraoTitleClick(c); };
+    dbgPadrao->onKeyDown = [this](quint16 &key, Qt::KeyboardModifiers shift) {
+        dbgPadraoKeyDown(key, shift);
+    };
+    dbgPadrao->onKeyPress = [this](QChar &key) { dbgPadraoKeyPress(key); };
 
     dbgFunRural = setUp("dbgFunRural", dtsFunRural);
     dbgFunRural->setOptions(common | fis::GridOption::RowSelect | fis::GridOption::ConfirmDelete);
