@@ -35,12 +35,7 @@ void TfrmEmiPrevSocial::sbtVerificarClick()
 {
     // The selection is discarded even when nothing is reloaded.
     vrTotalGuia = 0;
-    stInscForne.clear();
-    dtVencGuia = fis::TDateTime();
-    stStatusSel.clear();
-    stCodReceSel.clear();
-    vrMultaGuia = 0;
-    vrOutrEntGuia = 0;
+    clearSelectionReferences();
 
     // Without the filter dialog no criteria were ever given: there is nothing to reload.
     TfrmFiltroEmiPrev *filter = frmFiltroEmiPrev;
