@@ -136,17 +136,7 @@ void TfrmEmiPrevSocial::createToolButtons()
     connect(sbtFiltro, &QToolButton::clicked, this,
             [this] { fis::guarded([this] { sbtFiltroClick(); }); });
 
-    const auto picture = [this](const char *name, QStyle::StandardPixmap icon) {
-        auto *label = new QLabel(this);
-        label->setObjectName(QString::fromLatin1(name));
-        label->setPixmap(style()->standardIcon(icon).pixmap(16, 16));
-        label->hide();
-        return label;
-    };
-    imgAprovado = picture("imgAprovado", QStyle::SP_DialogApplyButton);
-    imgNAprovado = picture("imgNAprovado", QStyle::SP_DialogCancelButton);
-    imgCheck = picture("imgCheck", QStyle::SP_DialogYesButton);
-    imgUncheck = picture("imgUncheck", QStyle::SP_DialogNoButton);
+    createPictures();
 }
 
 void TfrmEmiPrevSocial::createReportPanel()

@@ -17,6 +17,8 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
+class QPainter;
+class QRect;
 class QPixmap;
 class QStackedWidget;
 class QToolButton;
@@ -145,6 +147,15 @@ public:
     void dbgPadraoTitleClick(fis::GridColumn *column);
     void dbgPadraoKeyDown(quint16 &key, Qt::KeyboardModifiers shift);
 
+    // Grid drawing and the rural-map grid (rendering.cpp). The draw handlers paint over the
+    // cell the grid drew by default; they change no data.
+    void dbgPadraoDrawColumnCell(QPainter &painter, const QRect &rect, fis::GridColumn *column,
+                                 const fis::GridDrawState &state);
+    void dbgFunRuralDrawColumnCell(QPainter &painter, const QRect &rect, fis::GridColumn *column,
+                                   const fis::GridDrawState &state);
+    void dbgFunRuralCellClick(fis::GridColumn *column);
+    void dbgFunRuralTitleClick(fis::GridColumn *column);
+
     // Toolbar handlers of the screen's own buttons.
     void sbtFiltroClick();
     // Reloads the current view with the filter dialog's criteria as they stand (also run by the
@@ -189,6 +200,19 @@ private:
     void setColumnsVisible(const QStringList &fields, bool visible);
     // Puts the focus back on the company code without running the panel's enter rules.
     void focusCompanyCode();
+
+    // Drawing helpers (rendering.cpp). Draws the hidden pictures (olive background).
+    void createPictures();
+    // Fills the cell with the grid's brush and copies the picture 4 pixels in, olive pixels
+    // transparent; a null picture leaves the cell blank.
+    void paintPicture(QPainter &painter, const QRect &rect, const QLabel *picture,
+                      const fis::GridDrawState &state);
+    void paintText(QPainter &painter, const QRect &rect, const QString &text,
+                   const fis::GridDrawState &state);
+    // The picture of a tick value: imgCheck for "C", imgUncheck for "U", none otherwise.
+    const QLabel *tickPicture(const QString &value) const;
+    // Output buttons enabled exactly when the current map is ticked; output items follow.
+    void applyMapOutputRule();
 
     // Selection helpers. The set the grid shows in the current mode (null for no mode).
     fis::ClientDataSet *selectionSet() const;

@@ -210,11 +210,6 @@ void TfrmEmiPrevSocial::dtsPadraoStateChange()
                                                             : fis::ColumnButtonStyle::Auto);
 }
 
-// The output rule of the rural-map grid is built with the map grid's drawing and ticking.
-void TfrmEmiPrevSocial::cdsFunRuralAfterScroll(fis::ClientDataSet &) {}
-
-void TfrmEmiPrevSocial::dtsFunRuralStateChange() {}
-
 void TfrmEmiPrevSocial::dbgPadraoExit()
 {
     setOutputEnabled(false);

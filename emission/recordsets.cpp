@@ -346,6 +346,10 @@ void TfrmEmiPrevSocial::createGrids()
         dbgPadraoKeyDown(key, shift);
     };
     dbgPadrao->onKeyPress = [this](QChar &key) { dbgPadraoKeyPress(key); };
+    dbgPadrao->onDrawColumnCell = [this](QPainter &painter, const QRect &rect, fis::GridColumn *c,
+                                         const fis::GridDrawState &state) {
+        dbgPadraoDrawColumnCell(painter, rect, c, state);
+    };
 
     dbgFunRural = setUp("dbgFunRural", dtsFunRural);
     dbgFunRural->setOptions(common | fis::GridOption::RowSelect | fis::GridOption::ConfirmDelete);
@@ -357,7 +361,17 @@ void TfrmEmiPrevSocial::createGrids()
     mapCheck->setTitleFont(symbol);
     mapCheck->setTitleAlignment(Qt::AlignCenter);
     mapCheck->setWidth(23);
+    mapCheck->setVisible(true); // the field itself is hidden from other views
+    // A click toggles the tick: a cell editor opened by the same click would write the old
+    // value back over it.
+    mapCheck->setReadOnly(true);
     dbgFunRural->findColumn(QStringLiteral("VRTTCTBLCRE"))->setWidth(104);
+    dbgFunRural->onDrawColumnCell = [this](QPainter &painter, const QRect &rect, fis::GridColumn *c,
+                                           const fis::GridDrawState &state) {
+        dbgFunRuralDrawColumnCell(painter, rect, c, state);
+    };
+    dbgFunRural->onCellClick = [this](fis::GridColumn *c) { dbgFunRuralCellClick(c); };
+    dbgFunRural->onTitleClick = [this](fis::GridColumn *c) { dbgFunRuralTitleClick(c); };
 
     pgcPadrao->setCurrentWidget(dbgPadrao);
     dbgFunRural->hide();
