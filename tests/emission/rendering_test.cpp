@@ -157,6 +157,28 @@ TEST_F(Rendering, MapCellsShowTickAndStatusPictures)
     EXPECT_EQ(screen->cdsFunRural->recordCount(), 0);
 }
 
+TEST_F(Rendering, ShownMapGridPaintsThePictures)
+{
+    screen->cbbReportNames->setCurrentIndex(2);
+    screen->cbbReportNamesChange(); // the map grid is shown
+    loadMaps(
+        {{QStringLiteral("U"), QStringLiteral("S")}, {QStringLiteral("C"), QStringLiteral("N")}});
+    screen->resize(900, 500);
+    screen->show();
+    fis::DBGrid *grid = screen->dbgFunRural;
+    ASSERT_TRUE(grid->isVisible());
+    const QImage image = grid->viewport()->grab().toImage();
+    const auto cellAt = [&](int row, const char *field, int x, int y) {
+        const QRect r = grid->visualRect(
+            grid->model()->index(row, grid->columnIndexOf(QString::fromLatin1(field))));
+        return image.pixelColor(r.left() + 4 + x, r.top() + y);
+    };
+    EXPECT_EQ(cellAt(1, "IDCHECK", 7, 10), QColor(Qt::black));
+    EXPECT_EQ(cellAt(0, "IDCHECK", 7, 10), QColor(Qt::white));
+    EXPECT_EQ(cellAt(0, "IDSTATUS", 8, 15), QColor(0, 0, 255));
+    EXPECT_EQ(cellAt(1, "IDSTATUS", 8, 8), QColor(255, 0, 0));
+}
+
 TEST_F(Rendering, ExitDocumentsShowPicturesAndTheRightName)
 {
     loadExits({{QVariant(), QStringLiteral("S"), QStringLiteral("E"), QStringLiteral("Cliente A"),
