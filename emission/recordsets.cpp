@@ -361,10 +361,6 @@ void TfrmEmiPrevSocial::createGrids()
     mapCheck->setTitleFont(symbol);
     mapCheck->setTitleAlignment(Qt::AlignCenter);
     mapCheck->setWidth(23);
-    mapCheck->setVisible(true); // the field itself is hidden from other views
-    // A click toggles the tick: a cell editor opened by the same click would write the old
-    // value back over it.
-    mapCheck->setReadOnly(true);
     dbgFunRural->findColumn(QStringLiteral("VRTTCTBLCRE"))->setWidth(104);
     dbgFunRural->onDrawColumnCell = [this](QPainter &painter, const QRect &rect, fis::GridColumn *c,
                                            const fis::GridDrawState &state) {
