@@ -206,6 +206,28 @@ TEST_F(Rendering, ExitDocumentsShowPicturesAndTheRightName)
     EXPECT_EQ(draw(grid, 7, "IDCHECK").pixelColor(kCell.center()), QColor(Qt::white));
 }
 
+TEST_F(Rendering, EntryDocumentsShowPicturesAndTheSupplier)
+{
+    screen->stOperacao = QStringLiteral("E");
+    screen->cdsAprovAgrup->setData(fis::buildPacket(
+        {{"IDCHECK", FieldType::FixedString, 1},
+         {"IDSTATUSGUIA", FieldType::String, 1},
+         {"NMRAZSOCFORN", FieldType::String, 77}},
+        {{QStringLiteral("U"), QStringLiteral("S"), QStringLiteral("Fornecedor A")},
+         {QStringLiteral("?"), QStringLiteral("E"), QStringLiteral("Fornecedor B")}}));
+    fis::DBGrid *grid = screen->dbgPadrao;
+    ASSERT_EQ(grid->dataSet(), screen->cdsAprovAgrup);
+    EXPECT_EQ(at(draw(grid, 0, "IDCHECK"), 7, 10), QColor(Qt::white));
+    EXPECT_EQ(at(draw(grid, 1, "IDCHECK"), 7, 10), kBackground); // neither "C" nor "U"
+    EXPECT_EQ(at(draw(grid, 0, "IDSTATUSGUIA"), 8, 15), QColor(0, 0, 255));
+    EXPECT_EQ(draw(grid, 1, "IDSTATUSGUIA").pixelColor(kCell.center()), QColor(Qt::white));
+    EXPECT_EQ(draw(grid, 1, "NMRAZSOCFORN"), textCell(QStringLiteral("Fornecedor B")));
+
+    // The exits rules do not leak into the entries view, nor the other way round.
+    screen->stOperacao = QStringLiteral("S");
+    EXPECT_EQ(draw(grid, 0, "IDSTATUSGUIA").pixelColor(kCell.center()), QColor(Qt::white));
+}
+
 TEST_F(Rendering, MapTicksDriveTheOutputActions)
 {
     loadMaps({{QStringLiteral("U"), QStringLiteral("S")},
