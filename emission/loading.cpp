@@ -11,26 +11,6 @@
 
 #include <QScopeGuard>
 
-namespace {
-
-// The guide status the invoice listing asks for: "P" pending, "E" emitted, "T" both; empty
-// when no status is chosen.
-QString statusLetter(int index)
-{
-    switch (index) {
-    case 0:
-        return QStringLiteral("P");
-    case 1:
-        return QStringLiteral("E");
-    case 2:
-        return QStringLiteral("T");
-    default:
-        return QString();
-    }
-}
-
-} // namespace
-
 void TfrmEmiPrevSocial::sbtVerificarClick()
 {
     // The selection is discarded even when nothing is reloaded.
@@ -61,7 +41,7 @@ void TfrmEmiPrevSocial::sbtVerificarClick()
     // Read just before the call: the current entry row and the selection as they are now.
     fis::rdmEmisGuiaPrv::GetEmisGuiaPrevArgs args = filter->emisGuiaPrevArgs(*this);
     args.stOperacao = exits ? QStringLiteral("S") : QStringLiteral("E");
-    args.stStatus = statusLetter(filter->rdgStatus->ItemIndex());
+    args.stStatus = TfrmFiltroEmiPrev::invoiceStatusLetter(filter->rdgStatus->ItemIndex());
     args.stFilial = stFilial;
     args.stLancamento = stLancamento;
     {

@@ -118,6 +118,9 @@ public:
     // The two paths of the confirm: the invoice reports and the rural-contribution report.
     void confirmNotas(TfrmEmiPrevSocial &screen);
     void confirmFunRural(TfrmEmiPrevSocial &screen);
+    // The guide status the invoice listing asks for by the status index: "P" pending, "E"
+    // emitted, "T" both; empty for no index.
+    static QString invoiceStatusLetter(int index);
 
     // ---- checks (checks.cpp); "obrigatorio" reports an empty field where the check honours it --
     void Vd_Imposto(bool obrigatorio);

@@ -47,21 +47,6 @@ TfrmEmiPrevSocial &emissionScreen()
     return *frmEmiPrevSocial;
 }
 
-// Status letter of the invoice listing for the radio index; another index keeps the letter.
-QString invoiceStatus(int index, const QString &current)
-{
-    switch (index) {
-    case 0:
-        return QStringLiteral("P");
-    case 1:
-        return QStringLiteral("E");
-    case 2:
-        return QStringLiteral("T");
-    default:
-        return current;
-    }
-}
-
 // Status letter of the rural-contribution maps for the radio index.
 QString ruralStatus(int index)
 {
@@ -149,7 +134,9 @@ void TfrmFiltroEmiPrev::confirmNotas(TfrmEmiPrevSocial &screen)
 
     screen.sbtFiltro->setEnabled(true);
     screen.mnuFiltro->setEnabled(screen.sbtFiltro->isEnabled());
-    stStatus = invoiceStatus(rdgStatus->ItemIndex(), stStatus);
+    // Another index keeps the letter of the last confirm.
+    if (const QString letter = invoiceStatusLetter(rdgStatus->ItemIndex()); !letter.isEmpty())
+        stStatus = letter;
 
     ActiveShowAvi(&screen, 6, screen.msgPadrao->Msg(QStringLiteral("Carg_Dad")));
     // The report's direction as asked: it chooses the set and whether the supplier is kept.
@@ -209,4 +196,18 @@ void TfrmFiltroEmiPrev::confirmFunRural(TfrmEmiPrevSocial &screen)
         edtCdInscEsta->Text(), depEmiIni->GetDate(), depEmiFin->GetDate(), status));
     screen.cdsFunRural->setData(packet);
     stStatusFunRural = status;
+}
+
+QString TfrmFiltroEmiPrev::invoiceStatusLetter(int index)
+{
+    switch (index) {
+    case 0:
+        return QStringLiteral("P");
+    case 1:
+        return QStringLiteral("E");
+    case 2:
+        return QStringLiteral("T");
+    default:
+        return QString();
+    }
 }
