@@ -2,7 +2,7 @@
 // The package unit: the module's entry points of the package protocol (see packageprotocol.h),
 // the host's form factory and the module's version.
 #include "package/moduleexport.h"
-#include "package/packageprotocol.h"
+#include "module/packageprotocol.h"
 
 #include <QString>
 

@@ -31,7 +31,7 @@ public:
     // Loads the module when needed and opens the screen; errors go to the clerk.
     bool openScreen(const QString &code);
 
-    // Builds a module's form (see package/packageprotocol.h). Child screens go into a new MDI
+    // Builds a module's form (see module/packageprotocol.h). Child screens go into a new MDI
     // sub-window, dialogs get the main window as parent.
     QWidget *createForm(const FisFormRequest &request);
 

@@ -1,8 +1,8 @@
 #pragma once
-// Loads a screen module on demand and speaks the package protocol with it (package/
+// Loads a screen module on demand and speaks the package protocol with it (module/
 // packageprotocol.h): Initialize after loading, IniProc to open its screen, Finalize before
 // unloading.
-#include "package/packageprotocol.h"
+#include "module/packageprotocol.h"
 
 #include <QLibrary>
 #include <QString>

@@ -3,7 +3,7 @@
 // main window, and the active screen's menu bar ("mnuMenu") merged into the main menu bar by
 // merge group while the screen is active. fis-host and the scenario runner share it, so scripts
 // see exactly the frames and menus a clerk sees.
-#include "package/packageprotocol.h"
+#include "module/packageprotocol.h"
 
 #include <QList>
 #include <QObject>

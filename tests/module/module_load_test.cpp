@@ -1,6 +1,6 @@
 // The real module, loaded the way the host loads it (QLibrary, plain C entry points).
 #include "modaldriver.h"
-#include "package/packageprotocol.h"
+#include "module/packageprotocol.h"
 #include "quietui.h"
 #include "widgets/hostui.h"
 

@@ -5,7 +5,7 @@
 #include "data/packet.h"
 #include "framework/hostdatabase.h"
 #include "framework/quorvin.h"
-#include "package/packageprotocol.h"
+#include "module/packageprotocol.h"
 #include "services/rdmEmisGuiaPrv.h"
 #include "testkit/fakeappserver.h"
 #include "testkit/recordinghostui.h"
