@@ -9,7 +9,6 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScopeGuard>
@@ -56,15 +55,6 @@ TfrmEmiPrevSocial::TfrmEmiPrevSocial(QWidget *parent)
     cbbReportNames->installEventFilter(this);
     connect(cbbReportNames, &QComboBox::activated, this,
             [this] { fis::guarded([this] { cbbReportNamesChange(); }); });
-    // A screen built straight inside the host's frame gets no parent change, so the base screen
-    // never learns of the frame's activation: follow it here.
-    if (auto *sub = qobject_cast<QMdiSubWindow *>(parent))
-        connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
-            fis::guarded([this] {
-                create();
-                FormActivate();
-            });
-        });
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget *, QWidget *) { trackFocus(QApplication::focusWidget()); });
 }

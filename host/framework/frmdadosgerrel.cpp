@@ -112,6 +112,8 @@ TfrmDadosGerRel::TfrmDadosGerRel(const QString &screenCode, const QString &repor
         rpddPadraoBeforeGetQueryParams(params, flag);
     };
 
+    followSubWindow();
+
     auto *main = new QVBoxLayout(this);
     main->setContentsMargins(0, 0, 0, 0);
     main->setSpacing(0);
@@ -345,22 +347,27 @@ void TfrmDadosGerRel::showEvent(QShowEvent *event)
 void TfrmDadosGerRel::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ParentChange) {
-        // Inside the host's workspace the screen activates with its sub-window.
-        if (m_subWindowConnection)
-            disconnect(m_subWindowConnection);
-        if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
-            m_subWindowConnection = connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
-                fis::guarded([this] {
-                    create(); // the first activation may come before the first show
-                    FormActivate();
-                });
-            });
-    }
+    if (event->type() == QEvent::ParentChange)
+        followSubWindow();
     // A screen that is its own window activates with its window.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_created &&
         !qobject_cast<QMdiSubWindow *>(parentWidget()))
         fis::guarded([this] { FormActivate(); });
+}
+
+void TfrmDadosGerRel::followSubWindow()
+{
+    // Inside the host's workspace the screen activates with its sub-window, whether it was built
+    // inside the frame or moved into it later.
+    if (m_subWindowConnection)
+        disconnect(m_subWindowConnection);
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
+        m_subWindowConnection = connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
+            fis::guarded([this] {
+                create(); // the first activation may come before the first show
+                FormActivate();
+            });
+        });
 }
 
 void TfrmDadosGerRel::closeEvent(QCloseEvent *event)

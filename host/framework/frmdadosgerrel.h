@@ -123,6 +123,7 @@ protected:
 
 private:
     QString askFileName(const QString &caption);
+    void followSubWindow();
     QString m_screenCode;
     QString m_reportCode;
     QString m_reportDir;

@@ -39,7 +39,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
 class ReportScreen : public TfrmDadosGerRel
 {
 public:
-    ReportScreen() : TfrmDadosGerRel("FIS99900", "FIS999")
+    explicit ReportScreen(QWidget *parent = nullptr) : TfrmDadosGerRel("FIS99900", "FIS999", parent)
     {
         rpddPadrao->setDatabaseConnection(kConnection);
     }
@@ -177,9 +177,25 @@ TEST_F(ReportScreenTest, InsideTheHostsWorkspaceCreatesOnceAndActivatesWithItsWi
     EXPECT_EQ(screen->activated, activations + 1);
     EXPECT_EQ(screen->created, 1);
 
+    // The host builds a module's screen straight inside the frame: no parent change ever comes,
+    // and each activation of the frame is still one activation of the screen.
+    auto *frame = new QMdiSubWindow;
+    auto *built = new ReportScreen(frame);
+    built->setReportDir(dir.path());
+    frame->setWidget(built);
+    area.addSubWindow(frame);
+    frame->show();
+    area.setActiveSubWindow(frame);
+    EXPECT_EQ(built->created, 1);
+    const int builtActivations = built->activated;
+    EXPECT_GE(builtActivations, 1);
+    area.setActiveSubWindow(sub);
+    area.setActiveSubWindow(frame);
+    EXPECT_EQ(built->activated, builtActivations + 1);
+
     QPointer<ReportScreen> watch(screen);
     screen->sbtFechar->click();
-    EXPECT_EQ(area.subWindowList().size(), 1);
+    EXPECT_EQ(area.subWindowList().size(), 2);
     ASSERT_FALSE(watch.isNull());
     EXPECT_EQ(screen->closed, 1);
 }
