@@ -1,11 +1,15 @@
-// Finding controls by name, moving the focus, reading a control's text.
-#include "runner_p.h"
+// Finding controls by name and moving the focus (see finder.h).
+#include "finder.h"
+
+#include "failure.h"
+
+#include <QApplication>
+#include <QMdiSubWindow>
+#include <QWidget>
 
 namespace fis::scenario {
 
-// ---- finding controls -------------------------------------------------------------------------
-
-QList<QWidget *> Runner::searchRoots() const
+QList<QWidget *> searchRoots()
 {
     // The modal dialog first, then the active window, then every other window.
     QList<QWidget *> roots;
@@ -19,7 +23,7 @@ QList<QWidget *> Runner::searchRoots() const
     return roots;
 }
 
-QString Runner::windowNames() const
+QString windowNames()
 {
     QStringList names;
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -36,7 +40,7 @@ QString Runner::windowNames() const
     return QStringLiteral("windows: ") + names.join(QStringLiteral("; "));
 }
 
-QObject *Runner::findObject(const QString &name) const
+QObject *findObject(const QString &name)
 {
     // "window.control" narrows the search to one window (or any named container).
     QString scope;
@@ -69,34 +73,32 @@ QObject *Runner::findObject(const QString &name) const
     return candidates.first();
 }
 
-QWidget *Runner::findWidget(const QString &name) const
+QWidget *findWidget(const QString &name)
 {
     QObject *o = findObject(name);
     if (!o)
-        const_cast<Runner *>(this)->failNow(
-            name, QStringLiteral("a control named ") + name,
-            QStringLiteral("no such control in any window (%1)").arg(windowNames()));
+        fail(name, QStringLiteral("a control named ") + name,
+             QStringLiteral("no such control in any window (%1)").arg(windowNames()));
     auto *w = qobject_cast<QWidget *>(o);
     if (!w)
-        const_cast<Runner *>(this)->failNow(
-            name, QStringLiteral("a control named ") + name,
-            QStringLiteral("%1 is a %2, not a control")
-                .arg(name, QString::fromLatin1(o->metaObject()->className())));
+        fail(name, QStringLiteral("a control named ") + name,
+             QStringLiteral("%1 is a %2, not a control")
+                 .arg(name, QString::fromLatin1(o->metaObject()->className())));
     return w;
 }
 
-void Runner::focusWidget(QWidget *w)
+void focusWidget(QWidget *w)
 {
     if (!w->isVisible())
-        failNow(w->objectName(), w->objectName() + QStringLiteral(" visible to take the focus"),
-                QStringLiteral("it is hidden"));
+        fail(w->objectName(), w->objectName() + QStringLiteral(" visible to take the focus"),
+             QStringLiteral("it is hidden"));
     if (!w->isEnabled())
-        failNow(w->objectName(), w->objectName() + QStringLiteral(" enabled to take the focus"),
-                QStringLiteral("it is disabled"));
+        fail(w->objectName(), w->objectName() + QStringLiteral(" enabled to take the focus"),
+             QStringLiteral("it is disabled"));
     QWidget *target = w->focusProxy() ? w->focusProxy() : w;
     if (target->focusPolicy() == Qt::NoFocus)
-        failNow(w->objectName(), w->objectName() + QStringLiteral(" able to take the focus"),
-                QStringLiteral("it never takes the focus"));
+        fail(w->objectName(), w->objectName() + QStringLiteral(" able to take the focus"),
+             QStringLiteral("it never takes the focus"));
     QWidget *window = w->window();
     if (QApplication::activeWindow() != window) {
         window->activateWindow();
@@ -105,7 +107,7 @@ void Runner::focusWidget(QWidget *w)
     w->setFocus(Qt::OtherFocusReason);
 }
 
-QWidget *Runner::nextInTabOrder(QWidget *from) const
+QWidget *nextInTabOrder(QWidget *from)
 {
     QWidget *window = from->window();
     QWidget *w = from->nextInFocusChain();
@@ -118,63 +120,35 @@ QWidget *Runner::nextInTabOrder(QWidget *from) const
     return nullptr;
 }
 
-int Runner::gridColumn(QWidget *gridWidget, const QString &field, QString *fields) const
+void focusUnlessHeld(QWidget *w)
 {
-    auto *view = qobject_cast<QTableView *>(gridWidget);
-    if (!view || !view->model())
-        return -1;
-#ifdef FIS_SCENARIO_HAVE_DBGRID
-    if (auto *grid = qobject_cast<DBGrid *>(gridWidget)) {
-        QStringList names;
-        for (int i = 0; i < grid->columnCount(); ++i) {
-            const QString name = grid->column(i)->fieldName();
-            names << name;
-            if (name.compare(field, Qt::CaseInsensitive) == 0) {
-                if (fields)
-                    *fields = names.join(QStringLiteral(", "));
-                return i;
-            }
-        }
-        if (fields)
-            *fields = names.join(QStringLiteral(", "));
-        return -1;
-    }
-#endif
-    // A plain table view: its columns by title.
-    QStringList names;
-    const int columns = view->model()->columnCount();
-    for (int i = 0; i < columns; ++i) {
-        const QString title = view->model()->headerData(i, Qt::Horizontal).toString();
-        names << title;
-        if (title.compare(field, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    if (fields)
-        *fields = names.join(QStringLiteral(", "));
-    return -1;
+    if (QApplication::focusWidget() != w && !w->isAncestorOf(QApplication::focusWidget()))
+        focusWidget(w);
 }
 
-QString Runner::controlText(QObject *o, bool display) const
+QWidget *namedOwner(QWidget *w)
 {
-    if (auto *edit = qobject_cast<MaskEdit *>(o))
-        return display ? edit->displayText() : edit->Text();
-    if (auto *edit = qobject_cast<QLineEdit *>(o))
-        return display ? edit->displayText() : edit->text();
-    if (auto *combo = qobject_cast<QComboBox *>(o))
-        return combo->currentText();
-    if (auto *label = qobject_cast<QLabel *>(o))
-        return label->text();
-    if (auto *button = qobject_cast<QAbstractButton *>(o))
-        return display ? stripMnemonic(button->text()) : button->text();
-    if (auto *action = qobject_cast<QAction *>(o))
-        return display ? stripMnemonic(action->text()) : action->text();
-    if (auto *w = qobject_cast<QWidget *>(o); w && w->isWindow())
-        return w->windowTitle();
-    if (auto *sub = qobject_cast<QWidget *>(o);
-        sub && qobject_cast<QMdiSubWindow *>(sub->parentWidget()))
-        return sub->windowTitle();
-    const QVariant text = o->property("text");
-    return text.isValid() ? text.toString() : QString();
+    while (w && w->objectName().isEmpty() && !w->isWindow())
+        w = w->parentWidget();
+    return w;
+}
+
+QString describeWidget(const QWidget *w)
+{
+    if (!w)
+        return QStringLiteral("nothing");
+    if (!w->objectName().isEmpty())
+        return w->objectName();
+    return QStringLiteral("an unnamed %1").arg(QString::fromLatin1(w->metaObject()->className()));
+}
+
+QString stripMnemonic(QString text)
+{
+    const int tab = int(text.indexOf(QLatin1Char('\t')));
+    if (tab >= 0)
+        text.truncate(tab);
+    text.remove(QLatin1Char('&'));
+    return text.trimmed();
 }
 
 } // namespace fis::scenario

@@ -1,19 +1,67 @@
-// The host the module runs in: paths, login, packets, the host database, the module.
-#include "runner_p.h"
+// The host the module runs in (see host.h).
+#include "host.h"
+
+#include "failure.h"
+#include "script.h"
+
+#include "app/screenworkspace.h"
+#include "framework/hostdatabase.h"
+#include "framework/quorvin.h"
+#include "package/packageprotocol.h"
+#include "widgets/errorguard.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QSqlDatabase>
 
 namespace fis::scenario {
 
-QString Runner::resolvePath(const QString &path) const
+namespace {
+
+const QString kModuleFile = QStringLiteral("libPKG_FIS02900.so");
+const QString kDefaultDate = QStringLiteral("02/01/2026");
+
+// The module asks its host for forms through a plain function.
+ScreenWorkspace *g_workspace = nullptr;
+
+QWidget *formFactory(const FisFormRequest *request)
+{
+    return request && g_workspace ? g_workspace->createForm(*request) : nullptr;
+}
+
+} // namespace
+
+ScenarioHost::ScenarioHost(QString modulePath, QString moduleDir, QString baseDir, QObject *parent)
+    : QObject(parent), m_modulePath(std::move(modulePath)), m_moduleDir(std::move(moduleDir)),
+      m_baseDir(std::move(baseDir))
+{
+    m_databasePath = m_tempDir.filePath(QStringLiteral("host.sqlite"));
+}
+
+ScenarioHost::~ScenarioHost()
+{
+    if (g_workspace == m_workspace)
+        g_workspace = nullptr;
+}
+
+QString ScenarioHost::resolvePath(const QString &path) const
 {
     if (QFileInfo(path).isAbsolute())
         return path;
     QString base = QDir::currentPath();
-    if (!m_script.baseDir.isEmpty())
-        base = m_script.baseDir;
+    if (!m_baseDir.isEmpty())
+        base = m_baseDir;
     return QDir(base).absoluteFilePath(path);
 }
 
-void Runner::applyLogin()
+void ScenarioHost::applyLogin()
 {
     LoginValues v;
     v.filiProc = m_login.value(QStringLiteral("FiliProc"), QStringLiteral("0001"));
@@ -28,46 +76,36 @@ void Runner::applyLogin()
     else
         v.reportDir = QDir(QCoreApplication::applicationDirPath())
                           .absoluteFilePath(QStringLiteral("reports"));
-    v.webUrl = m_server ? m_server->host() : QStringLiteral("127.0.0.1");
-    v.webPort = m_server ? m_server->port() : 0;
+    v.webUrl = m_serverHost;
+    v.webPort = m_serverPort;
     // The module talks to the recorder; the recorder carries the token to a real server.
     v.authToken = QString();
     Quorvin::setLogin(v);
 }
 
-DataPacket Runner::packetOf(const InlineTable &table) const
+void ScenarioHost::setServerAddress(const QString &host, int port)
 {
-    QList<PacketField> fields;
-    for (const TableColumn &c : table.columns)
-        fields.append(PacketField{c.name, fieldType(c.type), c.size});
-    try {
-        return buildPacket(fields, table.rows);
-    } catch (const std::exception &e) {
-        throw ScriptError(m_current ? m_current->file : m_script.file, table.line,
-                          QStringLiteral("the table cannot be made a packet: %1")
-                              .arg(QString::fromUtf8(e.what())));
-    }
+    m_serverHost = host;
+    m_serverPort = port;
 }
 
-DataPacket Runner::namedPacket(const QString &name) const
+void ScenarioHost::addLogin(const QMap<QString, QString> &values)
 {
-    if (!m_tables.contains(name))
-        throw ScriptError(
-            m_current->file, m_current->line,
-            QStringLiteral("no table named %1 was defined before this line").arg(name));
-    return packetOf(m_tables.value(name));
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        m_login.insert(it.key(), it.value());
+    applyLogin();
 }
 
-void Runner::copyDatabase(const QString &source)
+void ScenarioHost::copyDatabase(const QString &source)
 {
     if (!QFileInfo::exists(source))
-        failNow(QStringLiteral("database"), QStringLiteral("an existing SQLite file"),
-                QStringLiteral("no file %1").arg(source));
+        fail(QStringLiteral("database"), QStringLiteral("an existing SQLite file"),
+             QStringLiteral("no file %1").arg(source));
     // The script works on a copy: whatever the run does, the file stays as it was.
     QFile::remove(m_databasePath);
     if (!QFile::copy(source, m_databasePath))
-        failNow(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
-                QStringLiteral("%1 cannot be copied").arg(source));
+        fail(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
+             QStringLiteral("%1 cannot be copied").arg(source));
     QFile::setPermissions(m_databasePath, QFile::ReadOwner | QFile::WriteOwner);
     // A database in WAL mode keeps its latest writes beside the file: they belong to it.
     const QString wal = m_databasePath + QStringLiteral("-wal");
@@ -75,16 +113,14 @@ void Runner::copyDatabase(const QString &source)
     QFile::remove(m_databasePath + QStringLiteral("-shm"));
     if (QFileInfo::exists(source + QStringLiteral("-wal")) &&
         !QFile::copy(source + QStringLiteral("-wal"), wal))
-        failNow(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
-                QStringLiteral("%1-wal cannot be copied").arg(source));
+        fail(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
+             QStringLiteral("%1-wal cannot be copied").arg(source));
     m_databaseUsed = true;
     if (m_databaseOpen)
         HostDatabase::open(m_databasePath);
 }
 
-// ---- the module and its host ------------------------------------------------------------------
-
-void Runner::ensureDatabase()
+void ScenarioHost::ensureDatabase()
 {
     if (m_databaseOpen)
         return;
@@ -101,27 +137,27 @@ void Runner::ensureDatabase()
     try {
         HostDatabase::open(m_databasePath);
     } catch (const std::exception &e) {
-        failNow(QStringLiteral("host database"), QStringLiteral("the script's database open"),
-                QString::fromUtf8(e.what()));
+        fail(QStringLiteral("host database"), QStringLiteral("the script's database open"),
+             QString::fromUtf8(e.what()));
     }
     m_databaseOpen = true;
 }
 
-void Runner::ensureModule()
+void ScenarioHost::ensureModule()
 {
     if (m_moduleLoaded)
         return;
     ensureDatabase();
-    QString path = m_options.modulePath;
+    QString path = m_modulePath;
     if (path.isEmpty()) {
-        const QString dir = m_options.moduleDir.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                          : m_options.moduleDir;
+        const QString dir =
+            m_moduleDir.isEmpty() ? QCoreApplication::applicationDirPath() : m_moduleDir;
         path = QDir(dir).absoluteFilePath(kModuleFile);
     }
     m_library = new QLibrary(path, this);
     if (!m_library->load())
-        failNow(QStringLiteral("module"), QStringLiteral("the module loaded from ") + path,
-                m_library->errorString());
+        fail(QStringLiteral("module"), QStringLiteral("the module loaded from ") + path,
+             m_library->errorString());
 
     auto *window = new QMainWindow;
     window->setObjectName(QStringLiteral("frmPrincipal"));
@@ -136,6 +172,7 @@ void Runner::ensureModule()
     m_mainWindow = window;
     m_mdi = mdi;
     m_workspace = new ScreenWorkspace(window, mdi, this);
+    g_workspace = m_workspace;
 
     if (auto setFactory =
             reinterpret_cast<FisSetFormFactoryFunc>(m_library->resolve("SetFormFactory")))
@@ -145,34 +182,26 @@ void Runner::ensureModule()
     m_moduleLoaded = true;
 }
 
-QWidget *Runner::createForm(const void *requestPtr)
+QFunctionPointer ScenarioHost::resolve(const char *symbol) const
 {
-    const auto *request = static_cast<const FisFormRequest *>(requestPtr);
-    return request && m_workspace ? m_workspace->createForm(*request) : nullptr;
+    return m_library ? m_library->resolve(symbol) : nullptr;
 }
 
-bool Runner::eventFilter(QObject *watched, QEvent *event)
+bool ScenarioHost::callEntryPoint(const QString &name, std::optional<bool> *result)
 {
-    if (event->type() == QEvent::Show && watched->isWidgetType()) {
-        auto *w = static_cast<QWidget *>(watched);
-        if (w->isWindow() && qobject_cast<QDialog *>(w) && w->isModal()) {
-            const QString name = describeWidget(w);
-            m_dialogLog.append(name);
-            m_dialogLines.append(m_currentLine);
-            for (int i = 0; i < m_dialogAnswers.size(); ++i) {
-                if (m_dialogAnswers[i].first == w->objectName()) {
-                    m_injected.append(*m_dialogAnswers[i].second);
-                    m_dialogAnswers.removeAt(i);
-                    break;
-                }
-            }
-            // The action that opened it waits in the dialog's event loop: go on with the script
-            // there.
-            if (!m_actionLevels.isEmpty())
-                postStep();
-        }
+    *result = std::nullopt;
+    const QByteArray symbol = name.toLatin1();
+    QFunctionPointer f = resolve(symbol.constData());
+    if (!f)
+        return false;
+    if (name == QLatin1String("CriaFiltroEmiPrevSocial")) {
+        bool answer = false;
+        fis::guarded([&] { answer = reinterpret_cast<FisBoolFunc>(f)(); });
+        *result = answer;
+    } else {
+        fis::guarded([&] { reinterpret_cast<FisProc>(f)(); });
     }
-    return QObject::eventFilter(watched, event);
+    return true;
 }
 
 } // namespace fis::scenario

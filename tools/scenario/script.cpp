@@ -1,13 +1,12 @@
+// The values of the scenario language: dates, expected values and how they compare, and how
+// values are written in the transcript and in failures.
 #include "script.h"
+
+#include "statements.h"
 
 #include "data/packet.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QKeySequence>
 #include <QRegularExpression>
-#include <QSet>
 
 #include <cmath>
 
@@ -223,22 +222,7 @@ QString expectKindName(ExpectKind kind)
 
 bool Statement::isAction() const
 {
-    switch (kind) {
-    case StatementKind::Call:
-    case StatementKind::Type:
-    case StatementKind::Key:
-    case StatementKind::Click:
-    case StatementKind::Menu:
-    case StatementKind::Focus:
-    case StatementKind::Leave:
-    case StatementKind::Choose:
-    case StatementKind::Cell:
-    case StatementKind::Title:
-    case StatementKind::Close:
-    case StatementKind::Load:
-        return true;
-    default:
-        return false;
-    }
+    return form && form->role == Role::Action;
 }
+
 } // namespace fis::scenario
