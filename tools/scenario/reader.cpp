@@ -31,9 +31,7 @@ void ScriptReader::parse(const QString &text, QList<Statement> &out)
         QString line = m_lines[m_index];
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        m_lineNo = m_index + 1;
-        m_tokens = tokenize(line);
-        m_pos = 0;
+        startLine(line, m_index + 1);
         if (m_tokens.isEmpty())
             continue;
         if (!peekName())
@@ -49,6 +47,13 @@ void ScriptReader::parse(const QString &text, QList<Statement> &out)
         readStatement(*this, st);
         out.append(std::move(st));
     }
+}
+
+void ScriptReader::startLine(const QString &line, int lineNo)
+{
+    m_lineNo = lineNo;
+    m_tokens = tokenize(line);
+    m_pos = 0;
 }
 
 void ScriptReader::fail(const QString &message) const

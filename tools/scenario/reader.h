@@ -28,6 +28,9 @@ public:
     // Reads every statement of text (and of the files it includes) into out.
     void parse(const QString &text, QList<Statement> &out);
 
+    // Makes line (of number lineNo) the one the primitives below read.
+    void startLine(const QString &line, int lineNo);
+
     [[noreturn]] void fail(const QString &message) const;
     [[noreturn]] void failAt(int line, const QString &message) const;
     QString file() const { return m_file; }

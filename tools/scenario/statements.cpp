@@ -9,8 +9,6 @@
 #include "families.h"
 #include "reader.h"
 
-#include <iterator>
-
 namespace fis::scenario {
 
 namespace {
@@ -121,11 +119,19 @@ bool isName(const QString &word)
     in.fail(QStringLiteral("expected %1 after '%2', found %3").arg(list, previous, in.found()));
 }
 
+} // namespace
+
+QList<const StatementForm *> statementForms()
+{
+    QList<const StatementForm *> forms;
+    for (const StatementForm &form : kStatements)
+        forms << &form;
+    return forms;
+}
+
 const StatementForm &findForm(ScriptReader &in, Statement &st)
 {
-    QList<const StatementForm *> candidates;
-    for (const StatementForm &form : kStatements)
-        candidates << &form;
+    QList<const StatementForm *> candidates = statementForms();
     QString previous;
     for (int depth = 0;; ++depth) {
         const QString word = in.peekName() ? in.peek()->text : QString();
@@ -160,8 +166,6 @@ const StatementForm &findForm(ScriptReader &in, Statement &st)
         in.skip();
     }
 }
-
-} // namespace
 
 void readStatement(ScriptReader &in, Statement &st)
 {

@@ -4,6 +4,7 @@
 // table is in statements.cpp; the functions are in the statement's family file (families.h).
 #include "script.h"
 
+#include <QList>
 #include <QStringList>
 
 namespace fis::scenario {
@@ -28,6 +29,13 @@ struct StatementForm
     // Runs it. Null for a form whose parse function only refuses the line.
     void (*run)(Runner &runner, const Statement &st);
 };
+
+// Every row of the table, in order.
+QList<const StatementForm *> statementForms();
+
+// The row of the statement at the reader's line: its phrase is read, the name in it (if any) is
+// in st.target. Throws ScriptError for a line that is no statement.
+const StatementForm &findForm(ScriptReader &in, Statement &st);
 
 // Reads the statement at the reader's line: finds its form, lets it read the rest and checks that
 // nothing is left. Throws ScriptError for a line that is no statement.
