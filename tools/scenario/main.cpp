@@ -6,17 +6,15 @@
 // cannot be made, 3 when the run took longer than the timeout.
 #include "runner.h"
 #include "script.h"
+#include "watchdog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLocale>
 #include <QTextStream>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 int main(int argc, char **argv)
 {
@@ -69,19 +67,10 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    // A hung action (a window nobody answers, a call that never returns) must not hang the
-    // test run: past the timeout the process ends with code 3.
     bool ok = false;
     const int seconds = parser.value(timeout).toInt(&ok);
-    if (ok && seconds > 0) {
-        std::thread([seconds, file = args.first().toStdString()] {
-            std::this_thread::sleep_for(std::chrono::seconds(seconds));
-            std::fprintf(stderr, "FAILED %s: timed out after %d s\n", file.c_str(), seconds);
-            std::fflush(stdout);
-            std::fflush(stderr);
-            std::_Exit(3);
-        }).detach();
-    }
+    if (ok && seconds > 0)
+        fis::scenario::startWatchdog(seconds, args.first());
 
     fis::scenario::RunOptions options;
     options.server = parser.value(server);

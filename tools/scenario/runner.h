@@ -1,39 +1,26 @@
 #pragma once
-// Runs a scenario script against the real module: a small host (main window with an MDI area,
-// the module's form factory), the recording HostUi, a fake application server (or a recording
-// proxy in front of a real one), the login values and a host database made for the script.
-//
-// Statements run one at a time from the event loop. An action that opens a modal dialog does not
-// return until the dialog closes, so the statements after it run inside the dialog's own event
-// loop: the dialog's showing schedules the next statement, and a statement that finds the modal
-// loop it was scheduled for gone waits until the action that opened it has returned.
+// Runs a scenario script against the real module: the host (host.h), the recording HostUi and
+// server (recorder.h), modal dialogs driven in place (dialogs.h) and the transcript
+// (transcript.h). Statements run one at a time from the event loop; each runs through its row of
+// the table of statements (statements.h), whose functions reach the run through this class.
+#include "recorder.h"
 #include "script.h"
 
+#include <QMap>
 #include <QObject>
-#include <QPointer>
-#include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
-#include <functional>
 #include <memory>
+#include <optional>
 
-class QLibrary;
-class QMainWindow;
-class QMdiArea;
-class QMdiSubWindow;
-class QAction;
 class QTextStream;
-class QWidget;
-
-namespace fis {
-class ScreenWorkspace;
-class FakeAppServer;
-class RecordingHostUi;
-} // namespace fis
 
 namespace fis::scenario {
+
+class DialogDriver;
+class ScenarioHost;
+class Transcript;
 
 struct RunOptions
 {
@@ -55,108 +42,65 @@ public:
     // expectation held, 1 at the first one that failed (or an action that could not be done).
     int run();
 
-    // For the host's form factory.
-    QWidget *createForm(const void *request);
+    // ---- what the statements work with ----
+    const RunOptions &options() const { return m_options; }
+    QTextStream &out() { return m_out; }
+    ScenarioHost &host() { return *m_host; }
+    Recorder &recorder() { return m_recorder; }
+    RecordingHostUi &ui() { return m_recorder.ui(); }
+    FakeAppServer &server() { return m_recorder.server(); }
+    DialogDriver &dialogs() { return *m_dialogs; }
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    // Prints a line of the transcript under the running action.
+    void note(const QString &line);
+    // Lets what an action posted (deferred focus moves, repaints, posted handlers) happen.
+    void settle();
+
+    // The checkpoint of the action that ended last, or (line > 0) of the latest action that ran
+    // at that line of the script; fails when no action ran there.
+    Checkpoint since(int line) const;
+
+    // Inline tables named by "table NAME", as data packets.
+    void defineTable(const InlineTable &table) { m_tables.insert(table.name, table); }
+    DataPacket packetOf(const InlineTable &table) const;
+    DataPacket namedPacket(const QString &name) const;
+
+    // The result of the last entry point called that has one.
+    void setResult(bool result) { m_result = result; }
+    std::optional<bool> result() const { return m_result; }
 
 private:
-    struct Failure;
-    struct Checkpoint
-    {
-        int line = 0;
-        int messages = 0;
-        int calls = 0;
-        int requests = 0;
-        int dialogs = 0;
-    };
-
+    void prepare();
     void step();
     void postStep();
     void execute(const Statement &st);
-    void executeSetup(const Statement &st);
-    void executeAction(const Statement &st);
-    void executeAnswer(const Statement &st);
-    void executeExpect(const Statement &st);
+    void tellConsequences(int action);
     void finish(int code);
-    [[noreturn]] void failNow(const QString &what, const QString &expected, const QString &found);
     void reportFailure(const Statement *st, const QString &what, const QString &expected,
                        const QString &found);
     void checkBackgroundFailures();
-    void settle();
-
-    // setup
-    void prepare();
-    void ensureModule();
-    void ensureDatabase();
-    void applyLogin();
-    QString resolvePath(const QString &path) const;
-    DataPacket packetOf(const InlineTable &table) const;
-    DataPacket namedPacket(const QString &name) const;
-    void copyDatabase(const QString &source); // the host database becomes a copy of source
-    qint64 countOnHostDatabase(const QString &sql);
-
-    // finding things
-    QObject *findObject(const QString &name) const;
-    QWidget *findWidget(const QString &name) const;
-    QList<QWidget *> searchRoots() const;
-    QString windowNames() const; // the visible windows, for failures
-    void focusWidget(QWidget *w);
-    QWidget *nextInTabOrder(QWidget *from) const;
-    int gridColumn(QWidget *grid, const QString &field, QString *fields) const;
-    QString controlText(QObject *o, bool display) const;
-
-    // transcript
-    int logAction(const Statement &st); // its transcript entry
-    void note(const QString &line);
-    Checkpoint checkpoint(int line) const;
-    const Checkpoint &lastAction() const;
-    const Checkpoint *actionAt(int line) const;
 
     Script m_script;
     RunOptions m_options;
     QTextStream &m_out;
     QTextStream &m_err;
 
-    std::unique_ptr<RecordingHostUi> m_ui;
-    std::unique_ptr<FakeAppServer> m_server;
+    Recorder m_recorder;
+    std::unique_ptr<ScenarioHost> m_host;
+    std::unique_ptr<DialogDriver> m_dialogs;
+    std::unique_ptr<Transcript> m_transcript;
     QString m_realServer; // host:port, empty = fake only
-    QTemporaryDir m_tempDir;
-    QString m_databasePath;
-    bool m_databaseUsed = false;
-    bool m_databaseOpen = false;
-    bool m_moduleLoaded = false;
-    QLibrary *m_library = nullptr;
-    QPointer<QMainWindow> m_mainWindow;
-    QPointer<QMdiArea> m_mdi;
-    QPointer<ScreenWorkspace> m_workspace; // frames and menu merging, as in the real host
-    QMap<QString, QString> m_login;
     QMap<QString, InlineTable> m_tables;
+    std::optional<bool> m_result;
 
     int m_next = 0;
-    QList<Statement> m_injected; // actions queued for a dialog that opened ("answer dialog")
-    QList<std::pair<QString, std::shared_ptr<Statement>>> m_dialogAnswers;
-    QList<int> m_actionLevels; // loop level at the start of each running action
     bool m_stepPosted = false;
     bool m_deferred = false;
     bool m_finished = false;
     int m_exitCode = 0;
     const Statement *m_current = nullptr;
     int m_currentLine = 0;
-
-    QList<Checkpoint> m_actions; // one per action run, in order
-    int m_lastFinished = -1;     // the action that ended last
-    int m_entry = -1;            // transcript entry of the running action
-    QStringList m_dialogLog;     // objectNames of modal dialogs that opened, in order
-    QList<int> m_dialogLines;    // the action line each opened during
-    QSet<int> m_toldMessages;    // consequences already in the transcript, by index
-    QSet<int> m_toldCalls;
-    QSet<int> m_toldDialogs;
-    QStringList m_pendingFailures; // from the HostUi / server, with their line
-    bool m_lastResult = false;
-    bool m_haveResult = false;
-    QStringList m_transcript; // action entries (each possibly several lines)
+    QStringList m_pendingFailures; // from the HostUi, with their line
 };
 
 } // namespace fis::scenario

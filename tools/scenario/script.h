@@ -1,7 +1,8 @@
 #pragma once
 // The scenario language: a plain-text script of setup statements, clerk actions and
 // expectations, one statement a line (blocks for inline tables), parsed into Statements that
-// the runner executes in order. docs/scenario.md describes every statement.
+// the runner executes in order. docs/scenario.md describes every statement; the table of
+// statements (statements.h) says which functions read and run each one.
 #include "data/variant.h"
 
 #include <QKeyCombination>
@@ -144,6 +145,8 @@ enum class ExpectKind {
     Result,      // flag = expected result
 };
 
+struct StatementForm;
+
 struct Statement
 {
     StatementKind kind = StatementKind::Note;
@@ -167,9 +170,10 @@ struct Statement
     ReplySpec reply;                      // reply
     AnswerKind answerKind = AnswerKind::PickCancel;
     ExpectKind expectKind = ExpectKind::Message;
-    Variant value;                     // answer pick/find value
-    std::optional<InlineTable> table;  // table, database table, answer integration
-    std::shared_ptr<Statement> nested; // answer dialog NAME <action>
+    Variant value;                       // answer pick/find value
+    std::optional<InlineTable> table;    // table, database table, answer integration
+    std::shared_ptr<Statement> nested;   // answer dialog NAME <action>
+    const StatementForm *form = nullptr; // its row in the table of statements
 
     bool isAction() const;
 };
@@ -182,6 +186,7 @@ struct Script
 };
 
 // Reads a script (includes are resolved relative to the including file). Throws ScriptError.
+// (reader.cpp)
 Script parseFile(const QString &path);
 // Parses text as if it were the file `file` (includes resolved relative to baseDir).
 Script parseText(const QString &text, const QString &file = QStringLiteral("<script>"),
