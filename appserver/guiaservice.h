@@ -8,6 +8,7 @@
 // fis::ServiceError with a Portuguese text meant for the user; nothing has been written then.
 #include "database.h"
 #include "net/rpcserver.h"
+#include "serviceerror.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -16,21 +17,8 @@
 #include <QString>
 
 #include <functional>
-#include <stdexcept>
 
 namespace fis {
-
-class ServiceError : public std::runtime_error
-{
-public:
-    explicit ServiceError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message)
-    {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
-};
 
 inline constexpr char kServerObject[] = "Fis02900.rdmEmisGuiaPrv";
 inline constexpr double kMinimumGuideValue = 10.0;
@@ -76,7 +64,14 @@ public:
     Variant call(const QString &method, QList<Variant> &args, const CallInfo &info = {});
 
 private:
-    struct Criteria;
+    // The listing criteria of GetEmisGuiaPrev, shared by the listing and by the reload that
+    // follows an emission.
+    struct Criteria
+    {
+        QString op; // "S" exits, "E" entries
+        QString company, inscEsta, inscMuni, serie, numNF, filial, imposto, inscForne, status;
+        QDate start, end;
+    };
     struct Invoice;
     struct Emission;
 
