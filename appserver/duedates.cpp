@@ -23,14 +23,14 @@ const char kSetDtVencRead[] =
 
 } // namespace
 
-Variant GuiaService::SetDtVenc(QList<Variant> &a, const CallInfo &info)
+Variant GuiaService::SetDtVenc(const rdmEmisGuiaPrv::SetDtVencArgs &a, const CallInfo &info)
 {
-    const QString branch = textArg(a, 0).trimmed();
-    const QString entry = textArg(a, 1).trimmed();
-    const QString dueText = textArg(a, 2).trimmed();
-    const QString typedCode = textArg(a, 3).trimmed();
-    const double other = floatArg(a, 4);
-    const double fine = floatArg(a, 5);
+    const QString branch = a.cdFilial.trimmed();
+    const QString entry = a.nrLanctoNf.trimmed();
+    const QString dueText = a.vencimento.trimmed();
+    const QString typedCode = a.cdReceGuia.trimmed();
+    const double other = a.vrOutrEntGuia;
+    const double fine = a.vrMultaGuia;
     if (branch.isEmpty() || entry.isEmpty())
         throw ServiceError(QStringLiteral("Filial e lançamento da nota fiscal devem ser "
                                           "informados."));

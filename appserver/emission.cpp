@@ -137,12 +137,13 @@ struct GuiaService::Emission
     QList<Group> groups;
 };
 
-Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool entries)
+Variant GuiaService::emitGuides(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a, const CallInfo &info,
+                                bool entries)
 {
     QStringList branches, launches;
     QString error;
-    if (!parseKeyList(textArg(a, 13), &branches, &error) ||
-        !parseKeyList(textArg(a, 14), &launches, &error))
+    if (!parseKeyList(a.stFilial, &branches, &error) ||
+        !parseKeyList(a.stLancamento, &launches, &error))
         throw ServiceError(error);
     if (branches.size() != launches.size())
         throw ServiceError(QStringLiteral("As listas de filiais (%1) e de lançamentos (%2) "
@@ -152,17 +153,17 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
 
     Criteria listing = listingCriteria(a, entries ? QStringLiteral("E") : QStringLiteral("S"));
 
-    QString operador = textArg(a, 23).trimmed();
+    QString operador = a.nomeOperador.trimmed();
     if (operador.isEmpty())
         operador = info.operador;
     const QString operation = entries ? QStringLiteral("E") : QStringLiteral("S");
-    const bool payables = entries && textArg(a, 15).trimmed() == QLatin1String("S");
+    const bool payables = entries && a.idGerConPagGuia.trimmed() == QLatin1String("S");
 
     if (!payables) {
         {
             WriteTransaction tx(m_db, m_kind);
             const QList<Invoice> invoices =
-                lockInvoices(branches, launches, textArg(a, 1), operation);
+                lockInvoices(branches, launches, a.cdEmpresa, operation);
             Sql insert(m_db,
                        QStringLiteral("INSERT INTO GUIAPREV (CDFILIAL, NRLANCTONF, CDEMPRESA, "
                                       "DTEMISSAOGUIA, NMOPERADOR) VALUES (?, ?, ?, ?, ?)"));
@@ -175,12 +176,12 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
                 }
             }
             if (!invoices.isEmpty())
-                audit(operador, QStringLiteral("EMISSAO_GUIA"), textArg(a, 13) + textArg(a, 14),
+                audit(operador, QStringLiteral("EMISSAO_GUIA"), a.stFilial + a.stLancamento,
                       QStringLiteral("%1 guia(s) de %2").arg(invoices.size()).arg(operation));
             tx.commit();
         }
-        a[13] = QStringLiteral("_");
-        a[14] = QStringLiteral("_");
+        a.stFilial = QStringLiteral("_");
+        a.stLancamento = QStringLiteral("_");
         return makePacket(listInvoices(listing));
     }
 
@@ -194,14 +195,13 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
     DataPacket integration;
     try {
         WriteTransaction tx(m_db, m_kind);
-        e.invoices = lockInvoices(branches, launches, textArg(a, 1), operation);
+        e.invoices = lockInvoices(branches, launches, a.cdEmpresa, operation);
         if (e.invoices.isEmpty())
             throw ServiceError(QStringLiteral("Para gerar a guia pelo menos uma nota fiscal deve "
                                               "estar selecionada."));
         e.company = e.invoices.first().company;
-        e.tax =
-            textArg(a, 7).trimmed().isEmpty() ? e.invoices.first().tax : textArg(a, 7).trimmed();
-        const QDate sentDue = dateArg(a, 19);
+        e.tax = a.cdImposto.trimmed().isEmpty() ? e.invoices.first().tax : a.cdImposto.trimmed();
+        const QDate sentDue = a.dtVencimento.toDate();
         QMap<QString, int> groupOf;
         double grandTotal = 0;
         for (int i = 0; i < e.invoices.size(); ++i) {
@@ -237,7 +237,7 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
             grandTotal += inv.tax_value + inv.fine + inv.other;
         }
         grandTotal = roundCents(grandTotal);
-        const double sentTotal = floatArg(a, 18);
+        const double sentTotal = a.vrTotalGuia;
         if (sentTotal != 0 && std::abs(roundCents(sentTotal) - grandTotal) > 0.005)
             throw ServiceError(QStringLiteral("O valor total enviado (R$ %1) não confere com o "
                                               "das notas fiscais selecionadas (R$ %2). Atualize "
@@ -266,7 +266,7 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
                       finClass = payee.text(2);
 
         // Accounts: the corrected integration packet when it comes back, else the tax's.
-        const DataPacket corrected = packetArg(a, 22);
+        const DataPacket &corrected = a.integracao;
         if (!corrected.isNull()) {
             try {
                 const PacketReader r(corrected);
@@ -374,15 +374,15 @@ Variant GuiaService::emitGuides(QList<Variant> &a, const CallInfo &info, bool en
                         .arg(g.payable)
                         .arg(money(g.total), brDate(g.due));
         }
-        audit(operador, QStringLiteral("EMISSAO_GUIA"), textArg(a, 13) + textArg(a, 14),
+        audit(operador, QStringLiteral("EMISSAO_GUIA"), a.stFilial + a.stLancamento,
               QStringLiteral("%1 guia(s) de entrada; %2")
                   .arg(e.invoices.size())
                   .arg(done.join(u"; ")));
         tx.commit();
-        a[13] = QStringLiteral("_");
-        a[14] = QStringLiteral("_");
-        a[18] = grandTotal;
-        a[19] = makeDate(TDateTime::fromDate(e.groups.first().due));
+        a.stFilial = QStringLiteral("_");
+        a.stLancamento = QStringLiteral("_");
+        a.vrTotalGuia = grandTotal;
+        a.dtVencimento = TDateTime::fromDate(e.groups.first().due);
         return answer(resultPacket(QStringLiteral("OK"),
                                    QStringLiteral("Guia emitida: %1.").arg(done.join(u"; "))),
                       DataPacket());

@@ -8,9 +8,10 @@ namespace fis {
 
 using namespace service;
 
-Variant GuiaService::GetVdContaPagar(QList<Variant> &a, const CallInfo &info)
+Variant GuiaService::GetVdContaPagar(const rdmEmisGuiaPrv::GetVdContaPagarArgs &a,
+                                     const CallInfo &info)
 {
-    const DataPacket packet = packetArg(a, 0);
+    const DataPacket &packet = a.forneAux;
     QList<QPair<QString, QString>> keys;
     if (!packet.isNull()) {
         try {

@@ -53,6 +53,29 @@ Variant emptyOf(ArgKind kind)
     return {};
 }
 
+// The arity and kinds of a call, as the server framing checks them; nulls become the empty
+// value of their kind.
+void checkArguments(const rdmEmisGuiaPrv::MethodDecl &decl, QList<Variant> &args)
+{
+    const QString method = QString::fromLatin1(decl.name);
+    if (args.size() != qsizetype(decl.args.size()))
+        throw ServiceError(QStringLiteral("%1 espera %2 argumento(s), recebeu %3.")
+                               .arg(method)
+                               .arg(decl.args.size())
+                               .arg(args.size()));
+    for (int i = 0; i < args.size(); ++i) {
+        const ArgKind kind = decl.args[size_t(i)].kind;
+        args[i] = normalized(args[i]);
+        if (!kindAccepts(kind, args[i]))
+            throw ServiceError(QStringLiteral("%1: argumento %2 deveria ser %3.")
+                                   .arg(method)
+                                   .arg(i + 1)
+                                   .arg(argKindName(kind)));
+        if (args[i].isNull())
+            args[i] = emptyOf(kind);
+    }
+}
+
 } // namespace
 
 double roundCents(double value)
@@ -67,55 +90,21 @@ QDateTime GuiaService::now() const
     return m_clock ? m_clock() : QDateTime::currentDateTime();
 }
 
-const QList<GuiaService::MethodSpec> &GuiaService::methods()
-{
-    using P = RpcParam;
-    const P t = P::in(ArgKind::Text), tr = P::ref(ArgKind::Text), d = P::in(ArgKind::Date),
-            dr = P::ref(ArgKind::Date), f = P::in(ArgKind::Float), fr = P::ref(ArgKind::Float),
-            pk = P::in(ArgKind::Packet);
-    static const QList<MethodSpec> list = {
-        {QStringLiteral("GetParamFiscal"), {}, &GuiaService::GetParamFiscal},
-        {QStringLiteral("GetEmisGuiaPrev"),
-         {tr, t, t,  t, t,  t,  t,  t, t,  tr, d,  d,  d, tr,
-          tr, t, tr, t, fr, dr, pk, t, pk, t,  tr, tr, t},
-         &GuiaService::GetEmisGuiaPrev},
-        {QStringLiteral("GetFunRural"), {t, t, t, d, d, tr}, &GuiaService::GetFunRural},
-        {QStringLiteral("GeraFunRural"), {tr}, &GuiaService::GeraFunRural},
-        {QStringLiteral("GetVdContaPagar"), {pk}, &GuiaService::GetVdContaPagar},
-        {QStringLiteral("GetVdBeneficiario"), {tr}, &GuiaService::GetVdBeneficiario},
-        {QStringLiteral("SetDtVenc"), {t, t, t, t, f, f}, &GuiaService::SetDtVenc},
-        {QStringLiteral("GetCodRecePad"), {t}, &GuiaService::GetCodRecePad},
-        {QStringLiteral("GetVdCodRece"), {t, t}, &GuiaService::GetVdCodRece},
-        {QStringLiteral("GetImpostoNfe"), {t}, &GuiaService::GetImpostoNfe},
-        {QStringLiteral("GetParamFilial"), {t}, &GuiaService::GetParamFilial},
-        {QStringLiteral("GetMapa"), {d, t, t, t, t}, &GuiaService::GetMapa},
-    };
-    return list;
-}
-
 Variant GuiaService::call(const QString &method, QList<Variant> &args, const CallInfo &info)
 {
-    for (const MethodSpec &spec : methods()) {
-        if (spec.name != method)
-            continue;
-        if (args.size() != spec.params.size())
-            throw ServiceError(QStringLiteral("%1 espera %2 argumento(s), recebeu %3.")
-                                   .arg(method)
-                                   .arg(spec.params.size())
-                                   .arg(args.size()));
-        for (int i = 0; i < args.size(); ++i) {
-            args[i] = normalized(args[i]);
-            if (!kindAccepts(spec.params[i].kind, args[i]))
-                throw ServiceError(QStringLiteral("%1: argumento %2 deveria ser %3.")
-                                       .arg(method)
-                                       .arg(i + 1)
-                                       .arg(argKindName(spec.params[i].kind)));
-            if (args[i].isNull())
-                args[i] = emptyOf(spec.params[i].kind);
-        }
-        return (this->*spec.method)(args, info);
-    }
-    throw ServiceError(QStringLiteral("Método desconhecido: %1.").arg(method));
+    bool found = false;
+    Variant result;
+    forEachMethod([&](auto m) {
+        constexpr rdmEmisGuiaPrv::MethodDecl decl = rdmEmisGuiaPrv::declOf<ArgsOf<decltype(m)>>();
+        if (found || method != QLatin1String(decl.name))
+            return;
+        found = true;
+        checkArguments(decl, args);
+        result = run(m, args, info);
+    });
+    if (!found)
+        throw ServiceError(QStringLiteral("Método desconhecido: %1.").arg(method));
+    return result;
 }
 
 void GuiaService::audit(const QString &operador, const QString &operation, const QString &key,

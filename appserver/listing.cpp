@@ -141,38 +141,37 @@ DataPacket GuiaService::listInvoices(const Criteria &c)
     return w.finish();
 }
 
-// The listing criteria of GetEmisGuiaPrev (arguments 2 to 12), shared by the listing and by the
-// reload that follows an emission.
-GuiaService::Criteria GuiaService::listingCriteria(const QList<Variant> &a, const QString &op)
+GuiaService::Criteria GuiaService::listingCriteria(const rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a,
+                                                   const QString &op)
 {
     Criteria c;
     c.op = op;
-    c.company = textArg(a, 1);
-    c.inscEsta = textArg(a, 2);
-    c.inscMuni = textArg(a, 3);
-    c.serie = textArg(a, 4);
-    c.numNF = textArg(a, 5);
-    c.filial = textArg(a, 6);
-    c.imposto = textArg(a, 7);
-    c.inscForne = textArg(a, 8);
-    c.status = statusLetter(textArg(a, 9), "PET", "T");
-    c.start = dateArg(a, 10);
-    c.end = dateArg(a, 11);
+    c.company = a.cdEmpresa;
+    c.inscEsta = a.cdInscEsta;
+    c.inscMuni = a.cdInscMuni;
+    c.serie = a.cdSerie;
+    c.numNF = a.nrNotaFiscal;
+    c.filial = a.cdFilial;
+    c.imposto = a.cdImposto;
+    c.inscForne = a.inscForne;
+    c.status = statusLetter(a.stStatus, "PET", "T");
+    c.start = a.dtEmiIni.toDate();
+    c.end = a.dtEmiFin.toDate();
     return c;
 }
 
-Variant GuiaService::GetEmisGuiaPrev(QList<Variant> &a, const CallInfo &info)
+Variant GuiaService::GetEmisGuiaPrev(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a, const CallInfo &info)
 {
-    const QString op = textArg(a, 0).trimmed().toUpper();
+    const QString op = a.stOperacao.trimmed().toUpper();
     if (op == QLatin1String("SF"))
         return emitGuides(a, info, false);
     if (op == QLatin1String("EF"))
         return emitGuides(a, info, true);
     if (op != QLatin1String("S") && op != QLatin1String("E"))
         throw ServiceError(
-            QStringLiteral("Operação inválida: \"%1\" (use S, E, SF ou EF).").arg(textArg(a, 0)));
-    Criteria c = listingCriteria(a, op);
-    a[9] = c.status;
+            QStringLiteral("Operação inválida: \"%1\" (use S, E, SF ou EF).").arg(a.stOperacao));
+    const Criteria c = listingCriteria(a, op);
+    a.stStatus = c.status;
     return makePacket(listInvoices(c));
 }
 

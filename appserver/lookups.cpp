@@ -8,7 +8,7 @@ namespace fis {
 
 using namespace service;
 
-Variant GuiaService::GetParamFiscal(QList<Variant> &, const CallInfo &)
+Variant GuiaService::GetParamFiscal(const rdmEmisGuiaPrv::GetParamFiscalArgs &, const CallInfo &)
 {
     Sql q(m_db, QStringLiteral("SELECT IDGERCONPAGGUIA FROM PARAMFISCAL WHERE NRPARAM = 1"));
     q.exec();
@@ -18,9 +18,9 @@ Variant GuiaService::GetParamFiscal(QList<Variant> &, const CallInfo &)
     return makePacket(w.finish());
 }
 
-Variant GuiaService::GetImpostoNfe(QList<Variant> &a, const CallInfo &)
+Variant GuiaService::GetImpostoNfe(const rdmEmisGuiaPrv::GetImpostoNfeArgs &a, const CallInfo &)
 {
-    const QString code = textArg(a, 0).trimmed();
+    const QString code = a.cdImposto.trimmed();
     QString sql =
         QStringLiteral("SELECT CDIMPOSTONFE, SGIMPOSTONFE, IDORGARRECADNFE FROM IMPOSTONFE");
     QVariantList binds;
@@ -37,26 +37,26 @@ Variant GuiaService::GetImpostoNfe(QList<Variant> &a, const CallInfo &)
     return makePacket(w.finish());
 }
 
-Variant GuiaService::GetCodRecePad(QList<Variant> &a, const CallInfo &)
+Variant GuiaService::GetCodRecePad(const rdmEmisGuiaPrv::GetCodRecePadArgs &a, const CallInfo &)
 {
     Sql q(m_db, QStringLiteral("SELECT CDRECEPADRAO, CDVARIACAO, DSRECEPADRAO FROM RECEPADRAO "
                                "WHERE CDIMPOSTO = ? ORDER BY CDRECEPADRAO, CDVARIACAO"));
-    q.exec({textArg(a, 0).trimmed()});
+    q.exec({a.cdImposto.trimmed()});
     PacketWriter w({str("CDRECEPADRAO", 4), str("CDVARIACAO", 2), str("DSRECEPADRAO", 1000)});
     while (q.next())
         w.addRow({q.text(0), q.text(1), q.text(2)});
     return makePacket(w.finish());
 }
 
-Variant GuiaService::GetVdCodRece(QList<Variant> &a, const CallInfo &)
+Variant GuiaService::GetVdCodRece(const rdmEmisGuiaPrv::GetVdCodReceArgs &a, const CallInfo &)
 {
-    const QString code = normalizedCode(textArg(a, 1));
+    const QString code = normalizedCode(a.cdReceGuia);
     PacketWriter w({str("CDRECEPADRAO", 4), str("CDVARIACAO", 2), str("DSRECEPADRAO", 1000)});
     if (!code.isEmpty()) {
         Sql q(m_db, QStringLiteral("SELECT CDRECEPADRAO, CDVARIACAO, DSRECEPADRAO FROM "
                                    "RECEPADRAO WHERE CDIMPOSTO = ? AND CDRECEPADRAO = ? "
                                    "ORDER BY CDVARIACAO"));
-        q.exec({textArg(a, 0).trimmed(), code});
+        q.exec({a.cdImposto.trimmed(), code});
         if (q.next()) {
             w.addRow({q.text(0), q.text(1), q.text(2)});
             return makePacket(w.finish());
@@ -67,22 +67,23 @@ Variant GuiaService::GetVdCodRece(QList<Variant> &a, const CallInfo &)
     return makePacket(w.finish());
 }
 
-Variant GuiaService::GetParamFilial(QList<Variant> &a, const CallInfo &)
+Variant GuiaService::GetParamFilial(const rdmEmisGuiaPrv::GetParamFilialArgs &a, const CallInfo &)
 {
     Sql q(m_db, QStringLiteral("SELECT NRTAMNUMNFUT FROM PARAMFILIAL WHERE CDFILIAL = ?"));
-    q.exec({textArg(a, 0).trimmed()});
+    q.exec({a.cdFilial.trimmed()});
     PacketWriter w({flt("NRTAMNUMNFUT")});
     if (q.next())
         w.addRow({q.number(0)});
     return makePacket(w.finish());
 }
 
-Variant GuiaService::GetVdBeneficiario(QList<Variant> &a, const CallInfo &)
+Variant GuiaService::GetVdBeneficiario(const rdmEmisGuiaPrv::GetVdBeneficiarioArgs &a,
+                                       const CallInfo &)
 {
     Sql q(m_db, QStringLiteral("SELECT CDIMPOSTO, CDFORNECED, CDTPCTPAGAR, CDCLASSFINA FROM "
                                "BENEFIMPOSTO WHERE CDIMPOSTO = ? "
                                "ORDER BY CDFORNECED, CDTPCTPAGAR"));
-    q.exec({textArg(a, 0).trimmed()});
+    q.exec({a.cdImposto.trimmed()});
     PacketWriter w(
         {str("CDIMPOSTO", 2), str("CDFORNECED", 21), str("CDTPCTPAGAR", 6), str("CDCLASSFINA", 6)});
     while (q.next())

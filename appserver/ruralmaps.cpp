@@ -23,23 +23,23 @@ const QList<PacketField> &funRuralFields()
 
 } // namespace
 
-Variant GuiaService::GetMapa(QList<Variant> &a, const CallInfo &)
+Variant GuiaService::GetMapa(const rdmEmisGuiaPrv::GetMapaArgs &a, const CallInfo &)
 {
-    const QDate start = dateArg(a, 0);
-    const QString kind = textArg(a, 4).trimmed();
+    const QDate start = a.dtEmiIni.toDate();
+    const QString kind = a.idTipo.trimmed();
     if (kind != QLatin1String("I") && kind != QLatin1String("F"))
         throw ServiceError(
             QStringLiteral("Tipo de pesquisa de mapa inválido: \"%1\" (use I ou F).").arg(kind));
     QString sql = QStringLiteral("SELECT DISTINCT DTINIPERIODO, DTFIMPERIODO FROM MAPAAPUR "
                                  "WHERE CDEMPRESA = ?");
-    QVariantList binds{textArg(a, 1).trimmed()};
-    if (!textArg(a, 2).trimmed().isEmpty()) {
+    QVariantList binds{a.cdEmpresa.trimmed()};
+    if (!a.cdImposto.trimmed().isEmpty()) {
         sql += QStringLiteral(" AND CDIMPOSTO = ?");
-        binds << textArg(a, 2).trimmed();
+        binds << a.cdImposto.trimmed();
     }
-    if (!textArg(a, 3).trimmed().isEmpty()) {
+    if (!a.cdInscEsta.trimmed().isEmpty()) {
         sql += QStringLiteral(" AND CDINSCESTA = ?");
-        binds << textArg(a, 3).trimmed();
+        binds << a.cdInscEsta.trimmed();
     }
     // The end-date lookup offers only periods ending on or after the chosen start.
     if (kind == QLatin1String("F") && start.isValid()) {
@@ -79,9 +79,9 @@ DataPacket mapPacket(Sql &q)
 
 } // namespace
 
-Variant GuiaService::GetFunRural(QList<Variant> &a, const CallInfo &)
+Variant GuiaService::GetFunRural(rdmEmisGuiaPrv::GetFunRuralArgs &a, const CallInfo &)
 {
-    const QString status = statusLetter(textArg(a, 5), "NST", "T");
+    const QString status = statusLetter(a.stStatus, "NST", "T");
     QString sql = QString::fromLatin1(kMapColumns) + QStringLiteral(" WHERE 1 = 1");
     QVariantList binds;
     const auto criterion = [&](const QString &value, const char *column) {
@@ -90,16 +90,16 @@ Variant GuiaService::GetFunRural(QList<Variant> &a, const CallInfo &)
             binds << value.trimmed();
         }
     };
-    criterion(textArg(a, 1), "CDEMPRESA");
-    criterion(textArg(a, 0), "CDIMPOSTO");
-    criterion(textArg(a, 2), "CDINSCESTA");
-    if (dateArg(a, 3).isValid()) {
+    criterion(a.cdEmpresa, "CDEMPRESA");
+    criterion(a.cdImposto, "CDIMPOSTO");
+    criterion(a.cdInscEsta, "CDINSCESTA");
+    if (a.dtEmiIni.toDate().isValid()) {
         sql += QStringLiteral(" AND DTINIPERIODO >= ?");
-        binds << sqlParam(dateArg(a, 3));
+        binds << sqlParam(a.dtEmiIni.toDate());
     }
-    if (dateArg(a, 4).isValid()) {
+    if (a.dtEmiFin.toDate().isValid()) {
         sql += QStringLiteral(" AND DTFIMPERIODO <= ?");
-        binds << sqlParam(dateArg(a, 4));
+        binds << sqlParam(a.dtEmiFin.toDate());
     }
     if (status == QLatin1String("N"))
         sql += QStringLiteral(" AND IDSTATUS <> 'S'");
@@ -108,15 +108,15 @@ Variant GuiaService::GetFunRural(QList<Variant> &a, const CallInfo &)
     sql += QStringLiteral(" ORDER BY DTINIPERIODO, NRSEQUMAPAPU");
     Sql q(m_db, sql);
     q.exec(binds);
-    a[5] = status;
+    a.stStatus = status;
     return makePacket(mapPacket(q));
 }
 
-Variant GuiaService::GeraFunRural(QList<Variant> &a, const CallInfo &info)
+Variant GuiaService::GeraFunRural(const rdmEmisGuiaPrv::GeraFunRuralArgs &a, const CallInfo &info)
 {
     QStringList maps;
     QString error;
-    if (!parseKeyList(textArg(a, 0), &maps, &error))
+    if (!parseKeyList(a.stNrMapa, &maps, &error))
         throw ServiceError(error);
     maps.removeDuplicates();
     QList<qint64> numbers;
@@ -146,7 +146,7 @@ Variant GuiaService::GeraFunRural(QList<Variant> &a, const CallInfo &info)
             ++marked;
         }
         if (marked > 0)
-            audit(info.operador, QStringLiteral("EMISSAO_FUNRURAL"), textArg(a, 0),
+            audit(info.operador, QStringLiteral("EMISSAO_FUNRURAL"), a.stNrMapa,
                   QStringLiteral("%1 mapa(s) marcados como emitidos").arg(marked));
         tx.commit();
     }

@@ -6,32 +6,6 @@
 
 namespace fis::service {
 
-QString textArg(const QList<Variant> &a, int i)
-{
-    return a.at(i).toString();
-}
-
-double floatArg(const QList<Variant> &a, int i)
-{
-    return a.at(i).toDouble();
-}
-
-QDate dateArg(const QList<Variant> &a, int i)
-{
-    const Variant &v = a.at(i);
-    if (v.metaType() == QMetaType::fromType<TDateTime>())
-        return v.value<TDateTime>().toDate();
-    return {};
-}
-
-DataPacket packetArg(const QList<Variant> &a, int i)
-{
-    const Variant &v = a.at(i);
-    if (v.metaType() == QMetaType::fromType<DataPacket>())
-        return v.value<DataPacket>();
-    return {};
-}
-
 QDate sqlDate(const QVariant &v)
 {
     if (v.isNull())

@@ -18,13 +18,6 @@
 
 namespace fis::service {
 
-// ---- arguments by position ----------------------------------------------------------------
-
-QString textArg(const QList<Variant> &a, int i);
-double floatArg(const QList<Variant> &a, int i);
-QDate dateArg(const QList<Variant> &a, int i);
-DataPacket packetArg(const QList<Variant> &a, int i);
-
 // ---- statements and transactions --------------------------------------------------------------
 
 // A statement of the thread's cache (see StatementLease), bound by position.
