@@ -1,5 +1,9 @@
-// The emission of guides ("SF", "EF"): the selected invoices locked and checked, their guides,
-// and for grouped entries the payables with their postings.
+// The emission of guides ("SF", "EF"). The selected invoices are locked in key order and checked
+// (each exists, is of the company and the way, has no guide yet) before anything is written;
+// the unique key of GUIAPREV backs this up under races. Entries whose payable is grouped by
+// supplier ("EF" with idGerConPagGuia "S") also get one payable per supplier, posted to its
+// debit and credit accounts, in the same transaction; every failure of that path is a result
+// row of the answer, not an error of the call.
 #include "guiaservice.h"
 
 #include "identifiers.h"
@@ -51,19 +55,30 @@ bool isUniqueViolation(const QSqlError &e)
            t.contains(QLatin1String("UQ_GUIAPREV"), Qt::CaseInsensitive);
 }
 
-} // namespace
+// ---- lock ---------------------------------------------------------------------------------------
 
-struct GuiaService::Invoice
+struct Invoice
 {
     QString branch, entry, company, operation, nota, supplier, tax, code, registration;
     double tax_value = 0, fine = 0, other = 0;
     QDate due;
 };
 
-QList<GuiaService::Invoice> GuiaService::lockInvoices(const QStringList &branches,
-                                                      const QStringList &entries,
-                                                      const QString &company,
-                                                      const QString &operation)
+// Inserts the guide of one invoice; a guide that appeared meanwhile refuses the emission.
+void insertGuide(Sql &insert, const Invoice &inv, const QVariantList &binds)
+{
+    if (!insert.tryExec(binds)) {
+        if (isUniqueViolation(insert.lastError()))
+            throw ServiceError(alreadyEmitted(inv.nota, inv.branch, inv.entry));
+        insert.fail();
+    }
+}
+
+// Reads and locks the selected invoices, refusing the first one that is missing, of another
+// company (when one is given) or way, or already emitted.
+QList<Invoice> lockInvoices(QSqlDatabase &db, DbKind kind, const QStringList &branches,
+                            const QStringList &entries, const QString &company,
+                            const QString &operation)
 {
     // Lock in key order so that two emissions over overlapping selections cannot deadlock.
     QMap<QPair<QString, QString>, bool> keys;
@@ -74,11 +89,11 @@ QList<GuiaService::Invoice> GuiaService::lockInvoices(const QStringList &branche
         "SELECT CDEMPRESA, IDENTRSAIDOP, NRNOTAFISC, CDFORNECED, VRTOTIMPONF, VRMULTAGUIA,"
         " VROUTRENTGUIA, DTVENCGUIA, CDRECEGUIA, CDIMPOSTO, NRINSJURNF FROM NOTAFISCAL"
         " WHERE CDFILIAL = ? AND NRLANCTONF = ?");
-    if (m_kind == DbKind::Postgres)
+    if (kind == DbKind::Postgres)
         select += QStringLiteral(" FOR UPDATE");
-    Sql invoice(m_db, select);
-    Sql guide(m_db, QStringLiteral("SELECT NRGUIA FROM GUIAPREV WHERE CDFILIAL = ? AND "
-                                   "NRLANCTONF = ?"));
+    Sql invoice(db, select);
+    Sql guide(db, QStringLiteral("SELECT NRGUIA FROM GUIAPREV WHERE CDFILIAL = ? AND "
+                                 "NRLANCTONF = ?"));
     QList<Invoice> out;
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
         const QString &branch = it.key().first;
@@ -120,22 +135,257 @@ QList<GuiaService::Invoice> GuiaService::lockInvoices(const QStringList &branche
     return out;
 }
 
-struct GuiaService::Emission
+// ---- the emission with payables -----------------------------------------------------------------
+
+// The payee of the tax: the supplier the payables are made out to.
+struct Payee
 {
-    struct Group
-    {
-        QString supplier;
-        QList<int> invoices;
-        double total = 0;
-        QDate due;
-        QString code;
-        QString debit, credit;
-        qint64 payable = 0;
-    };
+    QString code, payableType, finClass;
+};
+
+// The invoices of one supplier: one payable, posted to one debit and one credit account.
+struct Group
+{
+    QString supplier;
+    QList<int> invoices; // positions in Emission::invoices
+    double total = 0;
+    QDate due;
+    QString code;
+    QString debit, credit;
+    qint64 payable = 0;
+};
+
+struct Emission
+{
     QString company, tax, operador;
     QList<Invoice> invoices;
     QList<Group> groups;
+    QMap<QString, int> groupOf; // supplier -> position in groups
+    double total = 0;           // of every group
+    Payee payee;
+    QDateTime stamp;
 };
+
+// Accounts missing or unknown: the answer carries the integration packet for the user to correct.
+struct AccountingError
+{
+    DataPacket integration;
+};
+
+// Group: one group per supplier, in the order the suppliers first appear. Every invoice must be
+// of the first one's company and of the tax (the one sent, else the first invoice's), and have
+// a revenue code; the invoices of one supplier share their revenue code and, unless a due date
+// is sent, their due date. Totals come out rounded to cents.
+void groupBySupplier(Emission &e, const QString &sentTax, const QDate &sentDue)
+{
+    if (e.invoices.isEmpty())
+        throw ServiceError(QStringLiteral("Para gerar a guia pelo menos uma nota fiscal deve "
+                                          "estar selecionada."));
+    e.company = e.invoices.first().company;
+    e.tax = sentTax.trimmed().isEmpty() ? e.invoices.first().tax : sentTax.trimmed();
+    for (int i = 0; i < e.invoices.size(); ++i) {
+        const Invoice &inv = e.invoices[i];
+        if (inv.company != e.company)
+            throw ServiceError(QStringLiteral("As notas fiscais selecionadas devem ser da "
+                                              "mesma empresa."));
+        if (inv.tax != e.tax)
+            throw ServiceError(
+                QStringLiteral("A nota fiscal %1 não é do imposto %2.").arg(inv.nota, e.tax));
+        if (inv.code.trimmed().isEmpty())
+            throw ServiceError(
+                QStringLiteral("A nota fiscal %1 não tem código da receita.").arg(inv.nota));
+        if (!e.groupOf.contains(inv.supplier)) {
+            e.groupOf.insert(inv.supplier, int(e.groups.size()));
+            Group g;
+            g.supplier = inv.supplier;
+            g.code = inv.code;
+            g.due = sentDue.isValid() ? sentDue : inv.due;
+            e.groups.append(g);
+        }
+        Group &g = e.groups[e.groupOf.value(inv.supplier)];
+        if (inv.code != g.code)
+            throw ServiceError(QStringLiteral("As notas fiscais do fornecedor %1 têm códigos "
+                                              "da receita diferentes.")
+                                   .arg(inv.registration));
+        if (!sentDue.isValid() && inv.due != g.due)
+            throw ServiceError(QStringLiteral("As notas fiscais do fornecedor %1 têm "
+                                              "vencimentos diferentes.")
+                                   .arg(inv.registration));
+        g.invoices.append(i);
+        g.total += inv.tax_value + inv.fine + inv.other;
+        e.total += inv.tax_value + inv.fine + inv.other;
+    }
+    e.total = roundCents(e.total);
+    for (Group &g : e.groups)
+        g.total = roundCents(g.total);
+}
+
+// Check: the total the screen showed (when sent) is still the invoices' total; every payable
+// has a due date and reaches the minimum value.
+void checkTotals(const Emission &e, double sentTotal)
+{
+    if (sentTotal != 0 && std::abs(roundCents(sentTotal) - e.total) > 0.005)
+        throw ServiceError(QStringLiteral("O valor total enviado (R$ %1) não confere com o "
+                                          "das notas fiscais selecionadas (R$ %2). Atualize "
+                                          "a tela e selecione as notas novamente.")
+                               .arg(money(sentTotal), money(e.total)));
+    for (const Group &g : e.groups) {
+        if (!g.due.isValid())
+            throw ServiceError(QStringLiteral("Informe o vencimento das notas fiscais "
+                                              "selecionadas."));
+        if (g.total < kMinimumGuideValue)
+            throw ServiceError(QStringLiteral("O valor total das notas fiscais selecionadas "
+                                              "deve ser maior que dez reais(R$10,00): "
+                                              "R$ %1.")
+                                   .arg(money(g.total)));
+    }
+}
+
+Payee payeeOf(QSqlDatabase &db, const QString &tax)
+{
+    Sql payee(db, QStringLiteral("SELECT CDFORNECED, CDTPCTPAGAR, CDCLASSFINA FROM "
+                                 "BENEFIMPOSTO WHERE CDIMPOSTO = ? "
+                                 "ORDER BY CDFORNECED, CDTPCTPAGAR"));
+    payee.exec({tax});
+    if (!payee.next())
+        throw ServiceError(QStringLiteral("Os impostos relacionados devem possuir "
+                                          "beneficiário e conta a pagar cadastrados."));
+    return {payee.text(0), payee.text(1), payee.text(2)};
+}
+
+// The debit and credit accounts of each group: from the corrected integration packet when it
+// comes back, else the tax's accounts of the company.
+void assignAccounts(QSqlDatabase &db, Emission &e, const DataPacket &corrected)
+{
+    if (corrected.isNull()) {
+        Sql accounts(db, QStringLiteral("SELECT CDCONTADEB, CDCONTACRED FROM CONTAIMPOSTO "
+                                        "WHERE CDEMPRESA = ? AND CDIMPOSTO = ?"));
+        accounts.exec({e.company, e.tax});
+        if (accounts.next()) {
+            for (Group &g : e.groups) {
+                g.debit = accounts.text(0).trimmed();
+                g.credit = accounts.text(1).trimmed();
+            }
+        }
+        return;
+    }
+    try {
+        const PacketReader r(corrected);
+        const int sup = r.fieldIndex(QStringLiteral("CDFORNNOTA"));
+        const int dc = r.fieldIndex(QStringLiteral("IDDEBCRED"));
+        const int acc = r.fieldIndex(QStringLiteral("CDCONTACONTABIL"));
+        if (sup < 0 || dc < 0 || acc < 0)
+            throw ServiceError(QStringLiteral("Pacote de integração contábil sem as "
+                                              "colunas CDFORNNOTA, IDDEBCRED e "
+                                              "CDCONTACONTABIL."));
+        for (const QVariantList &row : r.rows()) {
+            const int gi = e.groupOf.value(row.at(sup).toString(), -1);
+            if (gi < 0)
+                continue;
+            const QString account = row.at(acc).toString().trimmed();
+            if (row.at(dc).toString() == QLatin1String("D"))
+                e.groups[gi].debit = account;
+            else if (row.at(dc).toString() == QLatin1String("C"))
+                e.groups[gi].credit = account;
+        }
+    } catch (const PacketError &pe) {
+        throw ServiceError(
+            QStringLiteral("Pacote de integração contábil inválido: %1").arg(pe.message()));
+    }
+}
+
+// Every account must be given and registered; otherwise AccountingError with one row per
+// posting, the problem beside it.
+void checkAccounts(QSqlDatabase &db, const Emission &e)
+{
+    Sql known(db, QStringLiteral("SELECT 1 FROM CONTACONTABIL WHERE CDCONTACONTABIL = ?"));
+    const auto exists = [&](const QString &account) {
+        if (account.isEmpty())
+            return false;
+        known.exec({account});
+        return known.next();
+    };
+    bool accountsOk = true;
+    PacketWriter iw(integrationFields());
+    for (const Group &g : e.groups) {
+        const QString history = QStringLiteral("GPS %1 - fornecedor %2")
+                                    .arg(e.tax, e.invoices[g.invoices.first()].registration);
+        for (const auto &[side, account] :
+             {std::pair{QStringLiteral("D"), g.debit}, std::pair{QStringLiteral("C"), g.credit}}) {
+            QString problem;
+            if (account.isEmpty())
+                problem = QStringLiteral("Conta contábil não informada.");
+            else if (!exists(account))
+                problem = QStringLiteral("Conta contábil %1 não cadastrada.").arg(account);
+            accountsOk = accountsOk && problem.isEmpty();
+            iw.addRow({e.company, e.tax, e.payee.code, g.supplier, side, account, g.total, history,
+                       problem});
+        }
+    }
+    if (!accountsOk)
+        throw AccountingError{iw.finish()};
+}
+
+// Write payables: one payable per group, the guides of its invoices pointing at it, and the
+// forecast payables of those invoices removed.
+void writePayables(QSqlDatabase &db, Emission &e)
+{
+    Sql payable(db, QStringLiteral("INSERT INTO CONTAPAGAR (CDEMPRESA, CDFORNECED, CDFORNNOTA,"
+                                   " CDTPCTPAGAR, CDCLASSFINA, CDIMPOSTO, CDRECEGUIA,"
+                                   " VRCONTAPAGAR, DTVENCIMENTO, DTINCLUSAO, NMOPERADOR)"
+                                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                                   " RETURNING NRCONTAPAGAR"));
+    Sql guide(db, QStringLiteral("INSERT INTO GUIAPREV (CDFILIAL, NRLANCTONF, CDEMPRESA, "
+                                 "DTEMISSAOGUIA, NMOPERADOR, NRCONTAPAGAR) "
+                                 "VALUES (?, ?, ?, ?, ?, ?)"));
+    Sql forecast(db, QStringLiteral("DELETE FROM CONTAPREVISTA WHERE CDFILIAL = ? AND "
+                                    "NRLANCTONF = ?"));
+    for (Group &g : e.groups) {
+        payable.exec({e.company, e.payee.code, g.supplier, e.payee.payableType, e.payee.finClass,
+                      e.tax, g.code, g.total, sqlParam(g.due), e.stamp, e.operador.left(60)});
+        if (!payable.next())
+            payable.fail();
+        g.payable = payable.value(0).toLongLong();
+        payable.finish(); // a RETURNING statement left open would hold back the commit
+        for (int i : g.invoices) {
+            const Invoice &inv = e.invoices[i];
+            insertGuide(
+                guide, inv,
+                {inv.branch, inv.entry, inv.company, e.stamp, e.operador.left(60), g.payable});
+            forecast.exec({inv.branch, inv.entry});
+        }
+    }
+}
+
+// Post: each payable debited and credited to its group's accounts.
+void post(QSqlDatabase &db, const Emission &e)
+{
+    Sql posting(db, QStringLiteral("INSERT INTO LANCCONTABIL (NRCONTAPAGAR, CDCONTACONTABIL,"
+                                   " IDDEBCRED, VRLANCAMENTO, DSHISTORICO, DTLANCAMENTO)"
+                                   " VALUES (?, ?, ?, ?, ?, ?)"));
+    for (const Group &g : e.groups) {
+        const QString history =
+            QStringLiteral("GPS %1 - conta a pagar %2").arg(e.tax).arg(g.payable);
+        posting.exec(
+            {g.payable, g.debit, QStringLiteral("D"), g.total, history, sqlParam(e.stamp.date())});
+        posting.exec(
+            {g.payable, g.credit, QStringLiteral("C"), g.total, history, sqlParam(e.stamp.date())});
+    }
+}
+
+// The payables written, for the audit trail and the answer.
+QString payablesText(const Emission &e)
+{
+    QStringList done;
+    for (const Group &g : e.groups) {
+        done << QStringLiteral("conta a pagar nº %1 de R$ %2 com vencimento em %3")
+                    .arg(g.payable)
+                    .arg(money(g.total), brDate(g.due));
+    }
+    return done.join(u"; ");
+}
+
+} // namespace
 
 Variant GuiaService::emitGuides(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a, const CallInfo &info,
                                 bool entries)
@@ -151,244 +401,72 @@ Variant GuiaService::emitGuides(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a, const Ca
                                .arg(branches.size())
                                .arg(launches.size()));
 
-    Criteria listing = listingCriteria(a, entries ? QStringLiteral("E") : QStringLiteral("S"));
-
+    const QString operation = entries ? QStringLiteral("E") : QStringLiteral("S");
+    const Criteria listing = listingCriteria(a, operation);
     QString operador = a.nomeOperador.trimmed();
     if (operador.isEmpty())
         operador = info.operador;
-    const QString operation = entries ? QStringLiteral("E") : QStringLiteral("S");
-    const bool payables = entries && a.idGerConPagGuia.trimmed() == QLatin1String("S");
+    if (entries && a.idGerConPagGuia.trimmed() == QLatin1String("S"))
+        return emitWithPayables(a, operador, branches, launches, listing);
 
-    if (!payables) {
-        {
-            WriteTransaction tx(m_db, m_kind);
-            const QList<Invoice> invoices =
-                lockInvoices(branches, launches, a.cdEmpresa, operation);
-            Sql insert(m_db,
-                       QStringLiteral("INSERT INTO GUIAPREV (CDFILIAL, NRLANCTONF, CDEMPRESA, "
-                                      "DTEMISSAOGUIA, NMOPERADOR) VALUES (?, ?, ?, ?, ?)"));
-            for (const Invoice &inv : invoices) {
-                if (!insert.tryExec(
-                        {inv.branch, inv.entry, inv.company, now(), operador.left(60)})) {
-                    if (isUniqueViolation(insert.lastError()))
-                        throw ServiceError(alreadyEmitted(inv.nota, inv.branch, inv.entry));
-                    insert.fail();
-                }
-            }
-            if (!invoices.isEmpty())
-                audit(operador, QStringLiteral("EMISSAO_GUIA"), a.stFilial + a.stLancamento,
-                      QStringLiteral("%1 guia(s) de %2").arg(invoices.size()).arg(operation));
-            tx.commit();
-        }
-        a.stFilial = QStringLiteral("_");
-        a.stLancamento = QStringLiteral("_");
-        return makePacket(listInvoices(listing));
+    {
+        WriteTransaction tx(m_db, m_kind);
+        const QList<Invoice> invoices =
+            lockInvoices(m_db, m_kind, branches, launches, a.cdEmpresa, operation);
+        Sql insert(m_db, QStringLiteral("INSERT INTO GUIAPREV (CDFILIAL, NRLANCTONF, CDEMPRESA, "
+                                        "DTEMISSAOGUIA, NMOPERADOR) VALUES (?, ?, ?, ?, ?)"));
+        for (const Invoice &inv : invoices)
+            insertGuide(insert, inv,
+                        {inv.branch, inv.entry, inv.company, now(), operador.left(60)});
+        if (!invoices.isEmpty())
+            audit(operador, QStringLiteral("EMISSAO_GUIA"), a.stFilial + a.stLancamento,
+                  QStringLiteral("%1 guia(s) de %2").arg(invoices.size()).arg(operation));
+        tx.commit();
     }
+    a.stFilial = QStringLiteral("_");
+    a.stLancamento = QStringLiteral("_");
+    return makePacket(listInvoices(listing));
+}
 
-    // Entries with the payable of the guide: every failure is a result row.
+Variant GuiaService::emitWithPayables(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a,
+                                      const QString &operador, const QStringList &branches,
+                                      const QStringList &entries, const Criteria &listing)
+{
+    // Result rows, the integration packet (or null) and the entries view as it is now.
     const auto answer = [&](const DataPacket &result, const DataPacket &integration) {
         return Variant(QVariantList{makePacket(result), makePacket(integration),
                                     makePacket(listInvoices(listing))});
     };
-    Emission e;
-    e.operador = operador;
-    DataPacket integration;
     try {
         WriteTransaction tx(m_db, m_kind);
-        e.invoices = lockInvoices(branches, launches, a.cdEmpresa, operation);
-        if (e.invoices.isEmpty())
-            throw ServiceError(QStringLiteral("Para gerar a guia pelo menos uma nota fiscal deve "
-                                              "estar selecionada."));
-        e.company = e.invoices.first().company;
-        e.tax = a.cdImposto.trimmed().isEmpty() ? e.invoices.first().tax : a.cdImposto.trimmed();
-        const QDate sentDue = a.dtVencimento.toDate();
-        QMap<QString, int> groupOf;
-        double grandTotal = 0;
-        for (int i = 0; i < e.invoices.size(); ++i) {
-            const Invoice &inv = e.invoices[i];
-            if (inv.company != e.company)
-                throw ServiceError(QStringLiteral("As notas fiscais selecionadas devem ser da "
-                                                  "mesma empresa."));
-            if (inv.tax != e.tax)
-                throw ServiceError(
-                    QStringLiteral("A nota fiscal %1 não é do imposto %2.").arg(inv.nota, e.tax));
-            if (inv.code.trimmed().isEmpty())
-                throw ServiceError(
-                    QStringLiteral("A nota fiscal %1 não tem código da receita.").arg(inv.nota));
-            if (!groupOf.contains(inv.supplier)) {
-                groupOf.insert(inv.supplier, int(e.groups.size()));
-                Emission::Group g;
-                g.supplier = inv.supplier;
-                g.code = inv.code;
-                g.due = sentDue.isValid() ? sentDue : inv.due;
-                e.groups.append(g);
-            }
-            Emission::Group &g = e.groups[groupOf.value(inv.supplier)];
-            if (inv.code != g.code)
-                throw ServiceError(QStringLiteral("As notas fiscais do fornecedor %1 têm códigos "
-                                                  "da receita diferentes.")
-                                       .arg(inv.registration));
-            if (!sentDue.isValid() && inv.due != g.due)
-                throw ServiceError(QStringLiteral("As notas fiscais do fornecedor %1 têm "
-                                                  "vencimentos diferentes.")
-                                       .arg(inv.registration));
-            g.invoices.append(i);
-            g.total += inv.tax_value + inv.fine + inv.other;
-            grandTotal += inv.tax_value + inv.fine + inv.other;
-        }
-        grandTotal = roundCents(grandTotal);
-        const double sentTotal = a.vrTotalGuia;
-        if (sentTotal != 0 && std::abs(roundCents(sentTotal) - grandTotal) > 0.005)
-            throw ServiceError(QStringLiteral("O valor total enviado (R$ %1) não confere com o "
-                                              "das notas fiscais selecionadas (R$ %2). Atualize "
-                                              "a tela e selecione as notas novamente.")
-                                   .arg(money(sentTotal), money(grandTotal)));
-        for (Emission::Group &g : e.groups) {
-            g.total = roundCents(g.total);
-            if (!g.due.isValid())
-                throw ServiceError(QStringLiteral("Informe o vencimento das notas fiscais "
-                                                  "selecionadas."));
-            if (g.total < kMinimumGuideValue)
-                throw ServiceError(QStringLiteral("O valor total das notas fiscais selecionadas "
-                                                  "deve ser maior que dez reais(R$10,00): "
-                                                  "R$ %1.")
-                                       .arg(money(g.total)));
-        }
-
-        Sql payee(m_db, QStringLiteral("SELECT CDFORNECED, CDTPCTPAGAR, CDCLASSFINA FROM "
-                                       "BENEFIMPOSTO WHERE CDIMPOSTO = ? "
-                                       "ORDER BY CDFORNECED, CDTPCTPAGAR"));
-        payee.exec({e.tax});
-        if (!payee.next())
-            throw ServiceError(QStringLiteral("Os impostos relacionados devem possuir "
-                                              "beneficiário e conta a pagar cadastrados."));
-        const QString payeeCode = payee.text(0), payableType = payee.text(1),
-                      finClass = payee.text(2);
-
-        // Accounts: the corrected integration packet when it comes back, else the tax's.
-        const DataPacket &corrected = a.integracao;
-        if (!corrected.isNull()) {
-            try {
-                const PacketReader r(corrected);
-                const int sup = r.fieldIndex(QStringLiteral("CDFORNNOTA"));
-                const int dc = r.fieldIndex(QStringLiteral("IDDEBCRED"));
-                const int acc = r.fieldIndex(QStringLiteral("CDCONTACONTABIL"));
-                if (sup < 0 || dc < 0 || acc < 0)
-                    throw ServiceError(QStringLiteral("Pacote de integração contábil sem as "
-                                                      "colunas CDFORNNOTA, IDDEBCRED e "
-                                                      "CDCONTACONTABIL."));
-                for (const QVariantList &row : r.rows()) {
-                    const int gi = groupOf.value(row.at(sup).toString(), -1);
-                    if (gi < 0)
-                        continue;
-                    const QString account = row.at(acc).toString().trimmed();
-                    if (row.at(dc).toString() == QLatin1String("D"))
-                        e.groups[gi].debit = account;
-                    else if (row.at(dc).toString() == QLatin1String("C"))
-                        e.groups[gi].credit = account;
-                }
-            } catch (const PacketError &pe) {
-                throw ServiceError(
-                    QStringLiteral("Pacote de integração contábil inválido: %1").arg(pe.message()));
-            }
-        } else {
-            Sql accounts(m_db, QStringLiteral("SELECT CDCONTADEB, CDCONTACRED FROM CONTAIMPOSTO "
-                                              "WHERE CDEMPRESA = ? AND CDIMPOSTO = ?"));
-            accounts.exec({e.company, e.tax});
-            if (accounts.next()) {
-                for (Emission::Group &g : e.groups) {
-                    g.debit = accounts.text(0).trimmed();
-                    g.credit = accounts.text(1).trimmed();
-                }
-            }
-        }
-        Sql known(m_db, QStringLiteral("SELECT 1 FROM CONTACONTABIL WHERE CDCONTACONTABIL = ?"));
-        const auto exists = [&](const QString &account) {
-            if (account.isEmpty())
-                return false;
-            known.exec({account});
-            return known.next();
-        };
-        bool accountsOk = true;
-        PacketWriter iw(integrationFields());
-        for (const Emission::Group &g : e.groups) {
-            const QString history = QStringLiteral("GPS %1 - fornecedor %2")
-                                        .arg(e.tax, e.invoices[g.invoices.first()].registration);
-            for (const auto &[side, account] : {std::pair{QStringLiteral("D"), g.debit},
-                                                std::pair{QStringLiteral("C"), g.credit}}) {
-                QString problem;
-                if (account.isEmpty())
-                    problem = QStringLiteral("Conta contábil não informada.");
-                else if (!exists(account))
-                    problem = QStringLiteral("Conta contábil %1 não cadastrada.").arg(account);
-                accountsOk = accountsOk && problem.isEmpty();
-                iw.addRow({e.company, e.tax, payeeCode, g.supplier, side, account, g.total, history,
-                           problem});
-            }
-        }
-        if (!accountsOk) {
-            integration = iw.finish();
-            throw ServiceError(QStringLiteral("ERRO_CONTABILIZACAO"));
-        }
-
-        Sql payable(m_db,
-                    QStringLiteral("INSERT INTO CONTAPAGAR (CDEMPRESA, CDFORNECED, CDFORNNOTA,"
-                                   " CDTPCTPAGAR, CDCLASSFINA, CDIMPOSTO, CDRECEGUIA,"
-                                   " VRCONTAPAGAR, DTVENCIMENTO, DTINCLUSAO, NMOPERADOR)"
-                                   " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-                                   " RETURNING NRCONTAPAGAR"));
-        Sql guide(m_db, QStringLiteral("INSERT INTO GUIAPREV (CDFILIAL, NRLANCTONF, CDEMPRESA, "
-                                       "DTEMISSAOGUIA, NMOPERADOR, NRCONTAPAGAR) "
-                                       "VALUES (?, ?, ?, ?, ?, ?)"));
-        Sql posting(m_db, QStringLiteral("INSERT INTO LANCCONTABIL (NRCONTAPAGAR, CDCONTACONTABIL,"
-                                         " IDDEBCRED, VRLANCAMENTO, DSHISTORICO, DTLANCAMENTO)"
-                                         " VALUES (?, ?, ?, ?, ?, ?)"));
-        Sql forecast(m_db, QStringLiteral("DELETE FROM CONTAPREVISTA WHERE CDFILIAL = ? AND "
-                                          "NRLANCTONF = ?"));
-        const QDateTime stamp = now();
-        QStringList done;
-        for (Emission::Group &g : e.groups) {
-            payable.exec({e.company, payeeCode, g.supplier, payableType, finClass, e.tax, g.code,
-                          g.total, sqlParam(g.due), stamp, operador.left(60)});
-            if (!payable.next())
-                payable.fail();
-            g.payable = payable.value(0).toLongLong();
-            payable.finish(); // a RETURNING statement left open would hold back the commit
-            for (int i : g.invoices) {
-                const Invoice &inv = e.invoices[i];
-                if (!guide.tryExec({inv.branch, inv.entry, inv.company, stamp, operador.left(60),
-                                    g.payable})) {
-                    if (isUniqueViolation(guide.lastError()))
-                        throw ServiceError(alreadyEmitted(inv.nota, inv.branch, inv.entry));
-                    guide.fail();
-                }
-                forecast.exec({inv.branch, inv.entry});
-            }
-            const QString history =
-                QStringLiteral("GPS %1 - conta a pagar %2").arg(e.tax).arg(g.payable);
-            posting.exec({g.payable, g.debit, QStringLiteral("D"), g.total, history,
-                          sqlParam(stamp.date())});
-            posting.exec({g.payable, g.credit, QStringLiteral("C"), g.total, history,
-                          sqlParam(stamp.date())});
-            done << QStringLiteral("conta a pagar nº %1 de R$ %2 com vencimento em %3")
-                        .arg(g.payable)
-                        .arg(money(g.total), brDate(g.due));
-        }
+        Emission e;
+        e.operador = operador;
+        e.invoices =
+            lockInvoices(m_db, m_kind, branches, entries, a.cdEmpresa, QStringLiteral("E"));
+        groupBySupplier(e, a.cdImposto, a.dtVencimento.toDate());
+        checkTotals(e, a.vrTotalGuia);
+        e.payee = payeeOf(m_db, e.tax);
+        assignAccounts(m_db, e, a.integracao);
+        checkAccounts(m_db, e);
+        e.stamp = now();
+        writePayables(m_db, e);
+        post(m_db, e);
+        const QString payables = payablesText(e);
         audit(operador, QStringLiteral("EMISSAO_GUIA"), a.stFilial + a.stLancamento,
-              QStringLiteral("%1 guia(s) de entrada; %2")
-                  .arg(e.invoices.size())
-                  .arg(done.join(u"; ")));
+              QStringLiteral("%1 guia(s) de entrada; %2").arg(e.invoices.size()).arg(payables));
         tx.commit();
+
         a.stFilial = QStringLiteral("_");
         a.stLancamento = QStringLiteral("_");
-        a.vrTotalGuia = grandTotal;
+        a.vrTotalGuia = e.total;
         a.dtVencimento = TDateTime::fromDate(e.groups.first().due);
-        return answer(resultPacket(QStringLiteral("OK"),
-                                   QStringLiteral("Guia emitida: %1.").arg(done.join(u"; "))),
-                      DataPacket());
+        return answer(
+            resultPacket(QStringLiteral("OK"), QStringLiteral("Guia emitida: %1.").arg(payables)),
+            DataPacket());
+    } catch (const AccountingError &err) {
+        return answer(resultPacket(QStringLiteral("MSG"), QStringLiteral("ERRO_CONTABILIZACAO")),
+                      err.integration);
     } catch (const ServiceError &err) {
-        if (err.message() == QLatin1String("ERRO_CONTABILIZACAO"))
-            return answer(resultPacket(QStringLiteral("MSG"), err.message()), integration);
         return answer(resultPacket(QStringLiteral("ERR"), err.message()), DataPacket());
     }
 }

@@ -118,12 +118,11 @@ private:
                                     const QString &op);
     DataPacket listInvoices(const Criteria &criteria);
     // emission.cpp
-    struct Invoice;
-    struct Emission;
     Variant emitGuides(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &args, const CallInfo &info,
                        bool entries);
-    QList<Invoice> lockInvoices(const QStringList &branches, const QStringList &entries,
-                                const QString &company, const QString &operation);
+    Variant emitWithPayables(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &args, const QString &operador,
+                             const QStringList &branches, const QStringList &entries,
+                             const Criteria &listing);
 
     void audit(const QString &operador, const QString &operation, const QString &key,
                const QString &detail);
