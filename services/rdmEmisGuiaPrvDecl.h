@@ -347,6 +347,28 @@ constexpr auto argDecls()
 template <class Args>
 inline constexpr auto kArgDecls = argDecls<Args>();
 
+template <class M>
+struct MemberType;
+template <class C, class T>
+struct MemberType<T C::*>
+{
+    using type = T;
+};
+
+// True when the fields add up to the whole struct: a member left out of fields() (or a second
+// field of the same member) breaks the build. The member types have no padding between them.
+template <class Args>
+constexpr bool listsEveryMember()
+{
+    const std::size_t listed = std::apply(
+        [](const auto &...field) {
+            return (std::size_t(0) + ... +
+                    sizeof(typename MemberType<std::remove_cvref_t<decltype(field.member)>>::type));
+        },
+        Args::fields());
+    return listed == (std::is_empty_v<Args> ? 0 : sizeof(Args));
+}
+
 } // namespace detail
 
 template <class Args>
@@ -356,6 +378,7 @@ inline constexpr int kArity = int(std::tuple_size_v<decltype(Args::fields())>);
 template <class Args>
 constexpr MethodDecl declOf()
 {
+    static_assert(detail::listsEveryMember<Args>(), "fields() must list every member once");
     return {Args::kMethod, detail::kArgDecls<Args>};
 }
 
