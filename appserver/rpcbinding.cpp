@@ -7,10 +7,13 @@
 #include <QSqlDatabase>
 
 #include <memory>
+#include <type_traits>
 
 namespace fis {
 
 namespace {
+
+namespace rdm = rdmEmisGuiaPrv;
 
 // Operator names by client connection: SetDtVenc and the map emission carry no operator of
 // their own, so the audit trail takes the one the same client sent with its last listing.
@@ -37,28 +40,39 @@ private:
     QHash<QString, QString> m_byPeer;
 };
 
+QList<RpcParam> rpcParams(const rdm::MethodDecl &decl)
+{
+    QList<RpcParam> params;
+    for (const rdm::ArgDecl &a : decl.args)
+        params.append({a.kind, a.byRef});
+    return params;
+}
+
 } // namespace
 
 void registerGuiaMethods(RpcServer &server, const DbConfig &config)
 {
     auto operators = std::make_shared<Operators>();
-    for (const GuiaService::MethodSpec &spec : GuiaService::methods()) {
-        const GuiaService::Method method = spec.method;
-        const bool listing = spec.name == QLatin1String("GetEmisGuiaPrev");
+    GuiaService::forEachMethod([&](auto method) {
+        using Args = GuiaService::ArgsOf<decltype(method)>;
+        constexpr rdm::MethodDecl decl = rdm::declOf<Args>();
         server.addMethod(
-            QString::fromLatin1(kServerObject), spec.name, spec.params,
-            [config, method, listing, operators](QList<Variant> &args, const RpcContext &context) {
-                if (listing && args.size() > 23)
-                    operators->remember(context.peer, args.at(23).toString());
+            QString::fromLatin1(kServerObject), QString::fromLatin1(decl.name), rpcParams(decl),
+            [config, method, operators](QList<Variant> &wire, const RpcContext &context) {
+                Args args = rdm::fromWire<Args>(wire);
+                if constexpr (std::is_same_v<Args, rdm::GetEmisGuiaPrevArgs>)
+                    operators->remember(context.peer, args.nomeOperador);
                 CallInfo info;
                 info.peer = context.peer;
                 info.operador = operators->of(context.peer);
                 if (info.operador.isEmpty())
                     info.operador = context.peer;
                 GuiaService service(threadConnection(config), config.kind);
-                return (service.*method)(args, info);
+                const Variant result = (service.*method)(args, info);
+                rdm::writeBack(args, wire);
+                return result;
             });
-    }
+    });
 }
 
 } // namespace fis
