@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
+#include <QMutex>
 #include <QPointer>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -57,6 +58,17 @@ QPointer<QWidget> &activeBefore()
     return window;
 }
 
+// The text shown, readable from any thread (a test server records it with each call it gets
+// while the caller blocks).
+QMutex g_textMutex;
+QString g_text;
+
+void setShownText(const QString &text)
+{
+    QMutexLocker lock(&g_textMutex);
+    g_text = text;
+}
+
 bool &cursorOverridden()
 {
     static bool overridden = false;
@@ -94,7 +106,8 @@ QWidget *progressWindow()
 
 QString progressText()
 {
-    return current() ? current()->text() : QString();
+    QMutexLocker lock(&g_textMutex);
+    return g_text;
 }
 
 } // namespace fis
@@ -114,6 +127,7 @@ void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
         activeBefore() = QApplication::activeWindow();
     }
     window->setText(text.isEmpty() ? fis::progressKindText(kind) : text);
+    setShownText(window->text());
     centreOver(window, parent);
     window->show();
     window->raise();
@@ -130,6 +144,7 @@ void DeactiveShowAvi(QWidget * /*screen*/)
 {
     if (ProgressWindow *window = current()) {
         current() = nullptr;
+        setShownText(QString());
         const bool tookActivation = QApplication::activeWindow() == window;
         window->hide();
         window->deleteLater();

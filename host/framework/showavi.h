@@ -19,7 +19,8 @@ namespace fis {
 
 // The open progress window, or nullptr (for tests and for the host's own checks).
 QWidget *progressWindow();
-// The text the open progress window shows (empty when none is open).
+// The text the open progress window shows (empty when none is open); may be read from any
+// thread.
 QString progressText();
 // Default text of a kind.
 QString progressKindText(int kind);
