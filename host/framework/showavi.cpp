@@ -69,6 +69,9 @@ void setShownText(const QString &text)
     g_text = text;
 }
 
+int g_holds = 0;
+bool g_closedInHold = false; // the window is still up only because of a hold
+
 bool &cursorOverridden()
 {
     static bool overridden = false;
@@ -101,7 +104,18 @@ QString progressKindText(int kind)
 
 QWidget *progressWindow()
 {
-    return current().data();
+    return g_closedInHold ? nullptr : current().data();
+}
+
+ProgressHold::ProgressHold()
+{
+    ++g_holds;
+}
+
+ProgressHold::~ProgressHold()
+{
+    if (--g_holds == 0 && g_closedInHold)
+        DeactiveShowAvi();
 }
 
 QString progressText()
@@ -121,13 +135,25 @@ void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
         window->deleteLater();
         window = nullptr;
     }
+    const QString shown = text.isEmpty() ? fis::progressKindText(kind) : text;
+    if (window && g_closedInHold && window->isVisible()) {
+        // Shown again within a hold: it is still up, only its text may change.
+        g_closedInHold = false;
+        if (window->text() != shown) {
+            window->setText(shown);
+            window->repaint();
+        }
+        setShownText(shown);
+        return;
+    }
+    g_closedInHold = false;
     if (!window) {
         window = new ProgressWindow(parent);
         current() = window;
         activeBefore() = QApplication::activeWindow();
     }
-    window->setText(text.isEmpty() ? fis::progressKindText(kind) : text);
-    setShownText(window->text());
+    window->setText(shown);
+    setShownText(shown);
     centreOver(window, parent);
     window->show();
     window->raise();
@@ -142,6 +168,12 @@ void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
 
 void DeactiveShowAvi(QWidget * /*screen*/)
 {
+    if (g_holds > 0 && current()) {
+        g_closedInHold = true;
+        setShownText(QString());
+        return;
+    }
+    g_closedInHold = false;
     if (ProgressWindow *window = current()) {
         current() = nullptr;
         setShownText(QString());
