@@ -16,6 +16,8 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -287,8 +289,26 @@ private:
 
     // Rows whose write-back failed, by "CDFILIAL/NRLANCTONF", for each document set.
     QHash<const fis::ClientDataSet *, QSet<QString>> m_unsaved;
+    // While a pass over the rows lives (select all), each revenue code is checked with the server
+    // once: the server's answers by tax and adjusted code.
+    friend class CodReceChecksOfPass;
+    std::optional<QHash<QString, QString>> m_passCodeChecks;
     QPointer<QWidget> m_lastFocus; // last control of this screen that had the focus
     bool m_restoringFocus = false;
+};
+
+// The revenue-code checks of one pass over the rows of the screen (see m_passCodeChecks).
+class CodReceChecksOfPass
+{
+public:
+    explicit CodReceChecksOfPass(TfrmEmiPrevSocial *screen);
+    ~CodReceChecksOfPass();
+    CodReceChecksOfPass(const CodReceChecksOfPass &) = delete;
+    CodReceChecksOfPass &operator=(const CodReceChecksOfPass &) = delete;
+
+private:
+    TfrmEmiPrevSocial *m_screen;
+    bool m_outer;
 };
 
 // Unit-level state.

@@ -196,11 +196,18 @@ void TfrmEmiPrevSocial::Vd_CodRece(bool obrigatorio, const QString &operacao)
             code->setAsString(value);
         };
         store(Consiste::Ajusta(code->asString(), 4));
-        const fis::Variant answer =
-            fis::rdmEmisGuiaPrv::GetVdCodRece(*netEmisGuiaPrev, taxCode(), code->asString());
-        cdsVd_CodRece->setData(Consiste::CheckResultServ(answer, true, 0));
-        const QString known =
-            hasRows(cdsVd_CodRece) ? text(*cdsVd_CodRece, kCodRecePadrao) : QString();
+        const QString key = taxCode() + QLatin1Char('\n') + code->asString();
+        QString known;
+        if (m_passCodeChecks && m_passCodeChecks->contains(key)) {
+            known = m_passCodeChecks->value(key);
+        } else {
+            const fis::Variant answer =
+                fis::rdmEmisGuiaPrv::GetVdCodRece(*netEmisGuiaPrev, taxCode(), code->asString());
+            cdsVd_CodRece->setData(Consiste::CheckResultServ(answer, true, 0));
+            known = hasRows(cdsVd_CodRece) ? text(*cdsVd_CodRece, kCodRecePadrao) : QString();
+            if (m_passCodeChecks)
+                m_passCodeChecks->insert(key, known);
+        }
         // Refused: the row keeps the adjusted code, for the clerk to correct.
         if (known.isEmpty())
             Consiste::MensErro(msgPadrao->Msg(QStringLiteral("Cod_Inv")), true);
@@ -209,6 +216,19 @@ void TfrmEmiPrevSocial::Vd_CodRece(bool obrigatorio, const QString &operacao)
         DeactiveShowAvi(this);
         throw;
     }
+}
+
+CodReceChecksOfPass::CodReceChecksOfPass(TfrmEmiPrevSocial *screen)
+    : m_screen(screen), m_outer(!screen->m_passCodeChecks)
+{
+    if (m_outer)
+        m_screen->m_passCodeChecks.emplace();
+}
+
+CodReceChecksOfPass::~CodReceChecksOfPass()
+{
+    if (m_outer)
+        m_screen->m_passCodeChecks.reset();
 }
 
 void TfrmEmiPrevSocial::Verifica_Vencimento(bool)

@@ -370,6 +370,10 @@ void TfrmEmiPrevSocial::dbgPadraoTitleClick(fis::GridColumn *column)
         return;
     const Bookmark remembered = set->bookmark();
     fis::Field *check = set->fieldByName(kIdCheck);
+    // Every row written back shows the progress window: it stays up for the whole pass. Each
+    // revenue code is checked with the server once in the pass, not once per row.
+    const fis::ProgressHold progress;
+    const CodReceChecksOfPass codeChecks(this);
 
     bool someTicked = false;
     {
