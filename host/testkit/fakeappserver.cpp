@@ -146,9 +146,10 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
 {
     Answer answer;
     bool have = false;
+    const QString progress = progressProbe ? progressProbe() : QString();
     {
         std::lock_guard lock(m_mutex);
-        m_calls.append({method, args});
+        m_calls.append({method, args, progress});
         auto queued = m_queued.find(method);
         if (queued != m_queued.end() && !queued->isEmpty()) {
             answer = queued->takeFirst();
@@ -180,6 +181,8 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
         fail(QStringLiteral("remote call %1 with no answer given").arg(method));
         throw std::runtime_error(text.toStdString());
     }
+    // Worked out from the arguments as they arrived, before any is written back.
+    const Variant result = answer.resultOf ? answer.resultOf(args) : answer.result;
     for (auto it = answer.outputs.cbegin(); it != answer.outputs.cend(); ++it) {
         const int index = it.key() - 1;
         if (index < 0 || index >= args.size() || index >= params.size() || !params[index].byRef) {
@@ -193,7 +196,7 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
     }
     if (answer.isError)
         throw std::runtime_error(answer.errorText.toStdString());
-    return answer.result;
+    return result;
 }
 
 } // namespace fis
