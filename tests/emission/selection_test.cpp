@@ -1,7 +1,9 @@
 // Ticking the documents: what the scripts cannot see (running sums, the selection's reference
-// members, a row whose post fails, the key codes the grid lets through).
+// members, a row whose post fails, the key codes the grid lets through). Each posted row is
+// checked and written back to a test server that knows every revenue code.
 #include "data/packet.h"
 #include "emission/Cli_fis02900.h"
+#include "testkit/fakeappserver.h"
 #include "testkit/recordinghostui.h"
 #include "widgets/errorguard.h"
 
@@ -31,6 +33,7 @@ protected:
     void SetUp() override
     {
         ui.install();
+        startServer();
         screen = new TfrmEmiPrevSocial;
         screen->cdsParamFiscal->setData(
             fis::buildPacket({{"IDGERCONPAGGUIA", FieldType::String, 1}}, {{QStringLiteral("S")}}));
@@ -38,7 +41,32 @@ protected:
     void TearDown() override
     {
         delete screen;
+        server.stop();
+        Quorvin::setLogin(fis::LoginValues());
         ui.uninstall();
+    }
+    void startServer()
+    {
+        for (const fis::rdmEmisGuiaPrv::MethodDecl &m : fis::rdmEmisGuiaPrv::methods()) {
+            QList<fis::RpcParam> params;
+            for (const fis::rdmEmisGuiaPrv::ArgDecl &a : m.args)
+                params.append(fis::RpcParam{a.kind, a.byRef});
+            server.declare(QString::fromLatin1(m.name), params);
+        }
+        fis::FakeAppServer::Answer known;
+        known.resultOf = [](const QList<fis::Variant> &args) {
+            return fis::makePacket(fis::buildPacket({{"CDRECEPADRAO", FieldType::String, 4}},
+                                                    {{args.value(1).toString()}}));
+        };
+        server.setDefaultAnswer(QStringLiteral("GetVdCodRece"), known);
+        server.setDefaultAnswer(QStringLiteral("SetDtVenc"),
+                                fis::FakeAppServer::Answer::value(fis::makePacket(
+                                    fis::buildPacket({{"CDFILIAL", FieldType::String, 4}}, {}))));
+        ASSERT_TRUE(server.start());
+        fis::LoginValues login;
+        login.webUrl = server.host();
+        login.webPort = server.port();
+        Quorvin::setLogin(login);
     }
     void loadEntries(const QList<Doc> &docs)
     {
@@ -101,6 +129,7 @@ protected:
     }
 
     fis::RecordingHostUi ui;
+    fis::FakeAppServer server;
     TfrmEmiPrevSocial *screen = nullptr;
 };
 
