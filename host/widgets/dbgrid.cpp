@@ -1099,21 +1099,24 @@ bool DBGrid::filterEditorKey(QKeyEvent *event)
         return true;
 
     if (keyPassed) {
-        // Tab leaves the cell on its key: the delegate commits and moves on.
-        if (key == 9)
-            return false;
-        // Ctrl+Enter presses the edit button; rows move on the grid's keys.
+        // Ctrl+Enter presses the edit button; Tab (on its key, whatever happened to its
+        // character) and the row keys leave the cell: the value is committed, the editor closes
+        // and the grid moves as it does without an editor.
         if (key == 13 && event->modifiers().testFlag(Qt::ControlModifier)) {
             GridColumn *c = column(editorIndex_.column());
             if (c && c->buttonStyle() == ColumnButtonStyle::Ellipsis)
                 clickEditButton();
             return true;
         }
-        if (key == 38 || key == 40 || key == 33 || key == 34) {
+        if (key == 9 || key == 38 || key == 40 || key == 33 || key == 34) {
             QKeyEvent navigation(QEvent::KeyPress, event->key(), event->modifiers(), QString());
+            const QPersistentModelIndex cell = editorIndex_;
             setFocus();
-            QTableView::commitData(editor);
-            QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+            // Losing the focus may have committed and closed the editor already.
+            if (indexWidget(cell) == editor) {
+                QTableView::commitData(editor);
+                QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+            }
             if (!hasPendingReopen())
                 handleGridKey(&navigation, key);
             return true;

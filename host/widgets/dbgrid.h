@@ -7,8 +7,9 @@
 // key number (setting it to 0 discards what the grid would do with the key), then key press with
 // the character the key types (setting it to QChar() discards the character). The stages are
 // independent: a discarded key down still delivers its character. While a cell editor is open its
-// keys pass through the same two stages; Tab there acts on its key (it leaves the cell, as in any
-// grid), whatever the character stage did with its character.
+// keys pass through the same two stages; Tab there acts on its key (it leaves the cell for the
+// next one, as in any grid, without opening an editor there), whatever the character stage did
+// with its character.
 //
 // A row may carry a mark (rowMark): a short text the grid shows as a red corner in the row's
 // first visible cell and as the tooltip of every cell of the row.

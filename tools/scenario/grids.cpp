@@ -25,6 +25,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QTableView>
 #include <QTest>
 
@@ -176,11 +177,14 @@ void runEdit(Runner &r, const Statement &st)
     if (view->currentIndex() != cell || !view->isAncestorOf(QApplication::focusWidget()))
         clickCell(view, st.number - 1, column, false);
     r.settle();
-    // Enter opens the editor of the current cell, with its text selected; what is typed then
-    // replaces it (nothing typed: Backspace clears it). Keys the screen refuses are refused as
-    // they would be for the clerk: the transcript says when no editor opened.
+    // Enter opens the editor of the current cell, with its text selected (an editor open
+    // already gets its text selected); what is typed then replaces it (nothing typed: Backspace
+    // clears it). Keys the screen refuses are refused as they would be for the clerk: the
+    // transcript says when no editor opened.
     if (QApplication::focusWidget() == view)
         pressKey(Qt::Key_Return);
+    else if (auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget()))
+        editor->selectAll();
     r.settle();
     const bool opened = QApplication::focusWidget() != view;
     if (st.text.isEmpty())
