@@ -63,6 +63,8 @@ void FakeAppServer::stop()
         m_server->stop();
         m_server.reset();
     }
+    std::lock_guard lock(m_upstreamMutex);
+    m_upstream.reset();
 }
 
 int FakeAppServer::port() const
@@ -161,17 +163,22 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
     }
     if (!have) {
         if (m_upstreamPort > 0) {
-            TNetConnection upstream;
-            upstream.setHost(m_upstreamHost);
-            upstream.setPort(m_upstreamPort);
-            upstream.setServerName(m_object);
-            upstream.setAuthToken(m_upstreamToken);
-            upstream.setThrowException(true);
+            // One kept connection, as the module keeps its own: the real server knows its client
+            // by it (the operator of a listing is the one of the write-backs that follow).
+            std::lock_guard lock(m_upstreamMutex);
+            if (!m_upstream) {
+                m_upstream = std::make_unique<TNetConnection>();
+                m_upstream->setHost(m_upstreamHost);
+                m_upstream->setPort(m_upstreamPort);
+                m_upstream->setServerName(m_object);
+                m_upstream->setAuthToken(m_upstreamToken);
+                m_upstream->setThrowException(true);
+            }
             QList<Variant *> refs;
             for (Variant &a : args)
                 refs.append(&a);
             try {
-                return upstream.call(method, refs);
+                return m_upstream->call(method, refs);
             } catch (const ERemoteError &e) {
                 throw std::runtime_error(e.message().toStdString());
             }

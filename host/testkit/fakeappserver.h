@@ -18,6 +18,8 @@
 #include <memory>
 #include <mutex>
 
+class TNetConnection;
+
 namespace fis {
 
 class FakeAppServer
@@ -97,6 +99,8 @@ private:
     QString m_upstreamHost;
     int m_upstreamPort = 0;
     QString m_upstreamToken;
+    std::mutex m_upstreamMutex;
+    std::unique_ptr<TNetConnection> m_upstream;
     QString m_error;
 };
 
