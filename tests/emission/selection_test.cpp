@@ -8,6 +8,8 @@
 #include "widgets/errorguard.h"
 
 #include <QDate>
+
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using fis::FieldType;
@@ -237,6 +239,60 @@ TEST_F(Selection, ARowThatCannotBeStoredLeavesTheSelectionAsItWas)
     refuse = false;
     click(2);
     EXPECT_DOUBLE_EQ(screen->vrTotalGuia, 33.0);
+}
+
+TEST_F(Selection, AWriteBackTheServerRefusesLeavesTheRowStoredMarkedAndTheDisplayOn)
+{
+    loadEntries({{"15", "111", "Alfa: 501", 10, 1, 0}, {"16", "111", "Alfa: 502", 20, 0, 0}});
+    const auto refuseNext = [&] {
+        server.queueAnswer(QStringLiteral("SetDtVenc"),
+                           fis::FakeAppServer::Answer::error(QStringLiteral("Fora do ar.")));
+    };
+    refuseNext();
+    click(1);
+    EXPECT_EQ(flag(1), QStringLiteral("C"));
+    EXPECT_EQ(screen->cdsForneAux->recordCount(), 1);
+    EXPECT_DOUBLE_EQ(screen->vrTotalGuia, 11.0);
+    EXPECT_TRUE(screen->rowUnsaved(0));
+    EXPECT_FALSE(screen->cdsAprovAgrup->controlsDisabled());
+    ASSERT_EQ(ui.messages().size(), 1);
+    EXPECT_TRUE(ui.messages().first().text.contains(QStringLiteral("Fora do ar.")));
+    click(1);
+    EXPECT_FALSE(screen->rowUnsaved(0));
+
+    // Select all: the pass stops at the row the server refuses, which stays ticked, in the
+    // selection and marked; the rows after it are left as they were.
+    loadEntries({{"15", "111", "Alfa: 501", 10, 0, 0},
+                 {"16", "111", "Alfa: 502", 20, 0, 0},
+                 {"17", "111", "Alfa: 503", 30, 0, 0}});
+    ui.clear();
+    server.clearCalls();
+    server.queueAnswer(QStringLiteral("SetDtVenc"),
+                       fis::FakeAppServer::Answer::value(fis::makePacket(fis::DataPacket())));
+    refuseNext();
+    fis::guarded([&] {
+        screen->dbgPadraoTitleClick(screen->dbgPadrao->findColumn(QStringLiteral("IDCHECK")));
+    });
+    // One check of the revenue code for the pass, one write-back per row stored.
+    const QList<fis::FakeAppServer::Call> calls = server.calls();
+    const auto count = [&](const char *method) {
+        return std::count_if(calls.cbegin(), calls.cend(),
+                             [&](const auto &c) { return c.method == QLatin1String(method); });
+    };
+    EXPECT_EQ(count("GetVdCodRece"), 1);
+    EXPECT_EQ(count("SetDtVenc"), 2);
+    EXPECT_EQ(flag(1), QStringLiteral("C"));
+    EXPECT_EQ(flag(2), QStringLiteral("C"));
+    EXPECT_EQ(flag(3), QStringLiteral("U"));
+    EXPECT_EQ(screen->cdsForneAux->recordCount(), 2);
+    EXPECT_FALSE(screen->rowUnsaved(0));
+    EXPECT_TRUE(screen->rowUnsaved(1));
+    EXPECT_FALSE(screen->cdsAprovAgrup->controlsDisabled());
+    EXPECT_EQ(fis::progressWindow(), nullptr);
+    EXPECT_EQ(ui.messages().size(), 1);
+    // A load brings the server's rows: nothing is marked any more.
+    loadEntries({{"16", "111", "Alfa: 502", 20, 0, 0}});
+    EXPECT_FALSE(screen->rowUnsaved(0));
 }
 
 TEST_F(Selection, TitleTicksTheRowsLikeTheFirstAndUnticksAll)
