@@ -4,14 +4,19 @@
 // The class is split by concern: Cli_fis02900.cpp (construction, creation, close, factories and
 // unit state), recordsets.cpp (record sets, queries, data links, grids and the view switch),
 // lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
-// entry), loading.cpp (the reload of the current view), selection.cpp (ticking the documents)
-// and menu.cpp (the merged menu and the handlers it forwards to).
+// entry), loading.cpp (the filter button and the reload of the current view), selection.cpp
+// (ticking the documents), editing.cpp (due date, revenue code and values typed into the grid and
+// written back to the server) and menu.cpp (the merged menu and the handlers it forwards to).
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
 
+#include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QString>
+
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -26,6 +31,17 @@ class QToolButton;
 class TfrmEmiPrevSocial : public TfrmDadosGerRel
 {
     Q_OBJECT
+    // The selection state, readable by name (scripts, tests).
+    Q_PROPERTY(QString stOperacao MEMBER stOperacao)
+    Q_PROPERTY(QString stInscForne MEMBER stInscForne)
+    Q_PROPERTY(QString stCodReceSel MEMBER stCodReceSel)
+    Q_PROPERTY(QString stFilialSel MEMBER stFilialSel)
+    Q_PROPERTY(QString stLanctoSel MEMBER stLanctoSel)
+    Q_PROPERTY(QString stStatusSel MEMBER stStatusSel)
+    Q_PROPERTY(double vrTotalGuia MEMBER vrTotalGuia)
+    Q_PROPERTY(double vrMultaGuia MEMBER vrMultaGuia)
+    Q_PROPERTY(double vrOutrEntGuia MEMBER vrOutrEntGuia)
+    Q_PROPERTY(fis::TDateTime dtVencGuia MEMBER dtVencGuia)
 public:
     explicit TfrmEmiPrevSocial(QWidget *parent = nullptr);
     ~TfrmEmiPrevSocial() override;
@@ -147,6 +163,27 @@ public:
     void dbgPadraoTitleClick(fis::GridColumn *column);
     void dbgPadraoKeyDown(quint16 &key, Qt::KeyboardModifiers shift);
 
+    // Editing due date, revenue code, fine and other-entities value (editing.cpp).
+    void dbgPadraoColEnter();
+    void dbgPadraoColExit();
+    void dbgPadraoEditButtonClick();
+    // Checks the revenue code of the current row of the set of the operation ("E" entries, any
+    // other letter exits) with the server and replaces it by the server's code; an empty code is
+    // refused only when required. Abandons the caller's operation on failure.
+    void Vd_CodRece(bool obrigatorio, const QString &operacao);
+    // In the entries view, dtVencGuia becomes the due date of the first ticked row; the current
+    // row stays where it was.
+    void Verifica_Vencimento(bool mudaVenc);
+    void cdsAprovVENCIMENTOSetText(fis::Field &field, const QString &text);
+    void cdsAprovAgrupVENCIMENTOSetText(fis::Field &field, const QString &text);
+    void cdsAprovBeforePost(fis::ClientDataSet &set);
+    void cdsAprovAgrupBeforePost(fis::ClientDataSet &set);
+    void cdsAprovAfterPost(fis::ClientDataSet &set);
+    void cdsAprovAgrupAfterPost(fis::ClientDataSet &set);
+    // The row of the grid's set whose last write-back to the server failed: its values on the
+    // screen are not the server's until a later post of it is written back.
+    bool rowUnsaved(int row) const;
+
     // Grid drawing and the rural-map grid (rendering.cpp). The draw handlers paint over the
     // cell the grid drew by default; they change no data.
     void dbgPadraoDrawColumnCell(QPainter &painter, const QRect &rect, fis::GridColumn *column,
@@ -227,14 +264,51 @@ private:
                                       bool keepUnticked);
     void takeSelectionReferences();
     void clearSelectionReferences();
+    // Drops the whole selection: the running total, sums and every reference value.
+    void discardSelection();
     // The side record of the current entries row, with the running sums.
     void addSideRecord();
     // Removes the side record of the current entries row and its share of the running sums;
     // false when there is none.
     bool removeSideRecord(fis::LocateOptions options);
 
+    // Editing helpers. The filter's tax code, as the dialog holds it now.
+    QString taxCode() const;
+    // The current row of the set has a guide status.
+    bool rowHasGuide(const fis::ClientDataSet *set) const;
+    // The key filters of the typed character (the toggle of the tick column follows them).
+    void filterTypedKey(QChar &key);
+    // The state rule of the revenue-code column: read-only for a ticked row with a code, the
+    // ellipsis button while a row without guide is edited.
+    void applyCodReceColumnRule();
+    // Re-stores the due date as the plain date of its text; checks the revenue code.
+    void checkRowBeforePost(fis::ClientDataSet &set);
+    // Writes the posted row back to the server (once the set holds logged changes).
+    void writeRowBack(fis::ClientDataSet &set);
+    void setRowUnsaved(const fis::ClientDataSet &set, bool unsaved);
+
+    // Rows whose write-back failed, by "CDFILIAL/NRLANCTONF", for each document set.
+    QHash<const fis::ClientDataSet *, QSet<QString>> m_unsaved;
+    // While a pass over the rows lives (select all), each revenue code is checked with the server
+    // once: the server's answers by tax and adjusted code.
+    friend class CodReceChecksOfPass;
+    std::optional<QHash<QString, QString>> m_passCodeChecks;
     QPointer<QWidget> m_lastFocus; // last control of this screen that had the focus
     bool m_restoringFocus = false;
+};
+
+// The revenue-code checks of one pass over the rows of the screen (see m_passCodeChecks).
+class CodReceChecksOfPass
+{
+public:
+    explicit CodReceChecksOfPass(TfrmEmiPrevSocial *screen);
+    ~CodReceChecksOfPass();
+    CodReceChecksOfPass(const CodReceChecksOfPass &) = delete;
+    CodReceChecksOfPass &operator=(const CodReceChecksOfPass &) = delete;
+
+private:
+    TfrmEmiPrevSocial *m_screen;
+    bool m_outer;
 };
 
 // Unit-level state.

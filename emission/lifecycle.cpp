@@ -194,20 +194,7 @@ void TfrmEmiPrevSocial::dtsPadraoStateChange()
     }
     setToolsEnabled(true);
     mirrorMenu();
-
-    const auto checkedWithCode = [](const fis::ClientDataSet *set) {
-        return set->active() && set->recordCount() > 0 &&
-               set->fieldByName(QStringLiteral("IDCHECK"))->asString() == QLatin1String("C") &&
-               !set->fieldByName(QStringLiteral("CDRECEGUIA"))->asString().isEmpty();
-    };
-    fis::GridColumn *codRece = dbgPadrao->findColumn(QStringLiteral("CDRECEGUIA"));
-    if (!codRece)
-        return;
-    codRece->setReadOnly(checkedWithCode(cdsAprovAgrup) || checkedWithCode(cdsAprov));
-    const bool noGuide =
-        cdsAprovAgrup->fieldByName(QStringLiteral("IDSTATUSGUIA"))->asString().isEmpty();
-    codRece->setButtonStyle(dtsPadrao->editing() && noGuide ? fis::ColumnButtonStyle::Ellipsis
-                                                            : fis::ColumnButtonStyle::Auto);
+    applyCodReceColumnRule();
 }
 
 void TfrmEmiPrevSocial::dbgPadraoExit()

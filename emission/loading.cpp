@@ -1,5 +1,6 @@
-// Reloading the documents of the current view from the application server with the criteria the
-// filter dialog holds at that moment.
+// Opening the filter dialog from the screen, and reloading the documents of the current view from
+// the application server with the criteria the filter dialog holds at that moment. Both discard
+// the whole selection.
 //
 // The server's answer is checked before anything changes: an answer that is not a data packet
 // (a transport or server failure comes back as a text) is shown with its text, and the rows on
@@ -9,13 +10,25 @@
 #include "filter/Cli_fis02910.h"
 #include "widgets/radiogroup.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QScopeGuard>
+
+void TfrmEmiPrevSocial::sbtFiltroClick()
+{
+    boFiltro = QApplication::focusWidget() == cbbReportNames;
+    CriaFiltroEmiPrevSocial();
+    activateWindow(); // the dialog has closed: the focus comes back to this screen
+    (reportIndex() == 2 ? dbgFunRural : dbgPadrao)->setFocus(Qt::OtherFocusReason);
+    // Nothing of the old selection holds for the list now shown.
+    discardSelection();
+    cdsForneAux->close();
+}
 
 void TfrmEmiPrevSocial::sbtVerificarClick()
 {
     // The selection is discarded even when nothing is reloaded.
-    vrTotalGuia = 0;
-    clearSelectionReferences();
+    discardSelection();
 
     // Without the filter dialog no criteria were ever given: there is nothing to reload.
     TfrmFiltroEmiPrev *filter = frmFiltroEmiPrev;

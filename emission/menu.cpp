@@ -116,18 +116,6 @@ void TfrmEmiPrevSocial::mnuFiltroClick()
     sbtFiltro->click();
 }
 
-void TfrmEmiPrevSocial::sbtFiltroClick()
-{
-    boFiltro = QApplication::focusWidget() == cbbReportNames;
-    CriaFiltroEmiPrevSocial();
-    activateWindow(); // the dialog has closed: the focus comes back to this screen
-    (reportIndex() == 2 ? dbgFunRural : dbgPadrao)->setFocus(Qt::OtherFocusReason);
-    vrTotalGuia = 0;
-    dtVencGuia = fis::TDateTime();
-    cdsForneAux->close();
-    stInscForne.clear();
-}
-
 void TfrmEmiPrevSocial::sbtProcurarClick()
 {
     if (reportIndex() == 2)

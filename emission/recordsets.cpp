@@ -93,10 +93,6 @@ void TfrmEmiPrevSocial::createRecordSets()
         else if (text == msgPadrao->Msg(QStringLiteral("Saida")))
             field.setAsString(QStringLiteral("S"));
     };
-    // Typing a due date is built with the editing rules; until then the field converts by type.
-    const fis::FieldSetTextHandler vencSetText = [](Field &field, const QString &text) {
-        Consiste::DateSetText(&field, text);
-    };
 
     cdsAprov = newSet(
         this, "cdsAprov",
@@ -127,17 +123,20 @@ void TfrmEmiPrevSocial::createRecordSets()
                 .setFormat(kMoney)
                 .setReadOnly(true),
             FieldDef::fixed("IDCHECK", 1).setVisible(false),
-            FieldDef::dateTime("VENCIMENTO")
-                .setLabel("Vencimento")
-                .setVisible(false)
-                .setSetText(vencSetText),
+            FieldDef::dateTime("VENCIMENTO").setLabel("Vencimento").setVisible(false),
             FieldDef::floating("VRTOTIMPONF").setFormat(kMoney).setReadOnly(true).setVisible(false),
             FieldDef::string("IDSTATUSGUIA", 1).setVisible(false),
         });
     cdsAprovAgrup = newSet(this, "cdsAprovAgrup", aprovAgrupFields(opGetText, opSetText));
     cdsAprovAux = newSet(this, "cdsAprovAux", aprovAgrupFields(opGetText, opSetText));
+    cdsAprov->fieldByName(QStringLiteral("VENCIMENTO"))->onSetText =
+        [this](Field &field, const QString &text) { cdsAprovVENCIMENTOSetText(field, text); };
+    // The emission's working copy types its due date as the entries view does.
     for (ClientDataSet *set : {cdsAprovAgrup, cdsAprovAux})
-        set->fieldByName(QStringLiteral("VENCIMENTO"))->onSetText = vencSetText;
+        set->fieldByName(QStringLiteral("VENCIMENTO"))->onSetText = [this](Field &field,
+                                                                           const QString &text) {
+            cdsAprovAgrupVENCIMENTOSetText(field, text);
+        };
 
     cdsForneAux =
         newSet(this, "cdsForneAux",
@@ -198,9 +197,13 @@ void TfrmEmiPrevSocial::createRecordSets()
     cdsAprov->beforeOpen = [this](ClientDataSet &set) { cdsAprovBeforeOpen(set); };
     cdsAprov->beforeInsert = [this](ClientDataSet &set) { cdsAprovBeforeInsert(set); };
     cdsAprov->afterScroll = [this](ClientDataSet &set) { cdsAprovAgrupAfterScroll(set); };
+    cdsAprov->beforePost = [this](ClientDataSet &set) { cdsAprovBeforePost(set); };
+    cdsAprov->afterPost = [this](ClientDataSet &set) { cdsAprovAfterPost(set); };
     cdsAprovAgrup->beforeOpen = [this](ClientDataSet &set) { cdsAprovAgrupBeforeOpen(set); };
     cdsAprovAgrup->beforeInsert = [this](ClientDataSet &set) { cdsAprovAgrupBeforeInsert(set); };
     cdsAprovAgrup->afterScroll = [this](ClientDataSet &set) { cdsAprovAgrupAfterScroll(set); };
+    cdsAprovAgrup->beforePost = [this](ClientDataSet &set) { cdsAprovAgrupBeforePost(set); };
+    cdsAprovAgrup->afterPost = [this](ClientDataSet &set) { cdsAprovAgrupAfterPost(set); };
     cdsFunRural->afterScroll = [this](ClientDataSet &set) { cdsFunRuralAfterScroll(set); };
 
     createQueries();
@@ -346,6 +349,12 @@ void TfrmEmiPrevSocial::createGrids()
         dbgPadraoKeyDown(key, shift);
     };
     dbgPadrao->onKeyPress = [this](QChar &key) { dbgPadraoKeyPress(key); };
+    dbgPadrao->onColEnter = [this] { dbgPadraoColEnter(); };
+    dbgPadrao->onColExit = [this] { dbgPadraoColExit(); };
+    dbgPadrao->onEditButtonClick = [this] { dbgPadraoEditButtonClick(); };
+    dbgPadrao->rowMark = [this](int row) {
+        return rowUnsaved(row) ? QStringLiteral("Não gravado no servidor") : QString();
+    };
     dbgPadrao->onDrawColumnCell = [this](QPainter &painter, const QRect &rect, fis::GridColumn *c,
                                          const fis::GridDrawState &state) {
         dbgPadraoDrawColumnCell(painter, rect, c, state);
@@ -382,8 +391,9 @@ void TfrmEmiPrevSocial::setColumnsVisible(const QStringList &fields, bool visibl
     }
 }
 
-void TfrmEmiPrevSocial::cdsAprovBeforeOpen(ClientDataSet &)
+void TfrmEmiPrevSocial::cdsAprovBeforeOpen(ClientDataSet &set)
 {
+    m_unsaved.remove(&set); // the rows now come from the server
     dtsPadrao->setDataSet(cdsAprov);
     setColumnsVisible({QStringLiteral("NMRAZSOCFORN"), QStringLiteral("SOMA")}, false);
     setColumnsVisible({QStringLiteral("DTEMISSAO"), QStringLiteral("NMRAZSOCCLIE"),
@@ -395,8 +405,9 @@ void TfrmEmiPrevSocial::cdsAprovBeforeOpen(ClientDataSet &)
                       true);
 }
 
-void TfrmEmiPrevSocial::cdsAprovAgrupBeforeOpen(ClientDataSet &)
+void TfrmEmiPrevSocial::cdsAprovAgrupBeforeOpen(ClientDataSet &set)
 {
+    m_unsaved.remove(&set); // the rows now come from the server
     dtsPadrao->setDataSet(cdsAprovAgrup);
     setColumnsVisible({QStringLiteral("NMRAZSOCFORN"), QStringLiteral("SOMA")}, true);
     setColumnsVisible({QStringLiteral("DTEMISSAO"), QStringLiteral("NMRAZSOCCLIE"),

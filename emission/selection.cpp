@@ -4,10 +4,15 @@
 // sums of the selection.
 //
 // The side set and the running sums only change once the ticked or unticked row itself is stored:
-// a row whose post fails (for instance an unknown revenue code) leaves the selection as it was.
+// a row whose post is refused (for instance an unknown revenue code) leaves the selection as it
+// was. A row that is stored but whose write-back to the server fails is stored all the same: the
+// selection follows it, and the failure (already shown) then ends the action.
 #include "emission/Cli_fis02900.h"
+#include "emission/displayupdates.h"
 
-#include <QScopeGuard>
+#include <QApplication>
+
+#include <exception>
 
 using fis::Bookmark;
 using fis::ClientDataSet;
@@ -46,26 +51,24 @@ bool isTickField(const QString &name)
     return name.compare(kIdCheck, Qt::CaseInsensitive) == 0;
 }
 
-// Display updates of a set suspended for as long as it lives, or until released.
-class Suspension
+// Stores the row being edited: always (post), or only when changed (an unchanged edit is then
+// dropped). A refused post drops the edit and propagates. A row stored whose write-back failed
+// gives the failure back instead, for the caller to pass on once it has followed the row.
+std::exception_ptr storeRow(ClientDataSet *set, bool onlyChanged)
 {
-public:
-    explicit Suspension(ClientDataSet *set) : m_set(set) { m_set->disableControls(); }
-    ~Suspension() { release(); }
-    Suspension(const Suspension &) = delete;
-    Suspension &operator=(const Suspension &) = delete;
-    void release()
-    {
-        if (m_on) {
-            m_on = false;
-            m_set->enableControls();
-        }
+    try {
+        if (onlyChanged)
+            set->checkBrowseMode();
+        else
+            set->post();
+    } catch (...) {
+        if (set->state() == DataSetState::Browse)
+            return std::current_exception();
+        set->cancel();
+        throw;
     }
-
-private:
-    ClientDataSet *m_set;
-    bool m_on = true;
-};
+    return nullptr;
+}
 
 // The invoice number that the grouped set delivers at the end of the supplier's name, after ": ".
 QString invoiceOfName(const QString &name)
@@ -94,10 +97,11 @@ void TfrmEmiPrevSocial::dbgPadraoCellClick(fis::GridColumn *)
     toggleSelection(true);
 }
 
-void TfrmEmiPrevSocial::dbgPadraoKeyPress(QChar &)
+void TfrmEmiPrevSocial::dbgPadraoKeyPress(QChar &key)
 {
-    // Any character typed in the tick column toggles, whichever it is and whatever the editing
-    // rules did with it.
+    filterTypedKey(key);
+    // Any character typed in the tick column toggles, whichever it is and whatever the key
+    // filters did with it.
     toggleSelection(false);
 }
 
@@ -130,13 +134,15 @@ void TfrmEmiPrevSocial::refuseSelection(ClientDataSet *set, const Bookmark &reme
                                         const QString &focusField, const QString &messageKey,
                                         bool keepUnticked)
 {
+    // Storing the row unticked can fail too (an unknown revenue code, a refused write-back): the
+    // row then stays as it was stored, and that failure follows the refusal's message.
+    std::exception_ptr storeFailure;
     if (keepUnticked) {
-        // The row is stored unticked; should even that fail, its edit is dropped.
         set->fieldByName(kIdCheck)->setAsString(kUnticked);
         try {
-            set->checkBrowseMode();
+            storeFailure = storeRow(set, true);
         } catch (...) {
-            set->cancel();
+            storeFailure = std::current_exception();
         }
     } else if (set->state() != DataSetState::Browse) {
         set->cancel();
@@ -147,7 +153,13 @@ void TfrmEmiPrevSocial::refuseSelection(ClientDataSet *set, const Bookmark &reme
         set->gotoBookmark(remembered);
     if (!focusField.isEmpty() && dbgPadrao->setSelectedField(focusField))
         dbgPadrao->setFocus();
-    Consiste::MensErro(msgPadrao->Msg(messageKey), true);
+    const QString refusal = msgPadrao->Msg(messageKey);
+    if (storeFailure) {
+        fis::HostUi::instance()->message(fis::MessageKind::Error, refusal,
+                                         QApplication::activeWindow());
+        std::rethrow_exception(storeFailure);
+    }
+    Consiste::MensErro(refusal, true);
 }
 
 void TfrmEmiPrevSocial::takeSelectionReferences()
@@ -166,6 +178,12 @@ void TfrmEmiPrevSocial::clearSelectionReferences()
     stCodReceSel.clear();
     vrMultaGuia = 0;
     vrOutrEntGuia = 0;
+}
+
+void TfrmEmiPrevSocial::discardSelection()
+{
+    vrTotalGuia = 0;
+    clearSelectionReferences();
 }
 
 void TfrmEmiPrevSocial::addSideRecord()
@@ -249,18 +267,15 @@ void TfrmEmiPrevSocial::toggleSelection(bool byClick)
         return;
 
     const Bookmark remembered = set->bookmark();
-    Suspension suspended(set);
+    DisplayUpdatesOff suspended(set);
     fis::Field *check = set->fieldByName(kIdCheck);
     const auto flip = [&] {
         check->setAsString(check->asString() == kUnticked ? kTicked : kUnticked);
     };
-    const auto postRow = [set] {
-        try {
-            set->post();
-        } catch (...) {
-            set->cancel();
-            throw;
-        }
+    std::exception_ptr notWrittenBack;
+    const auto postRow = [&] {
+        if (std::exception_ptr failure = storeRow(set, false))
+            notWrittenBack = failure;
     };
     const auto refuse = [&](const QString &field, const char *key) {
         suspended.release();
@@ -333,6 +348,8 @@ void TfrmEmiPrevSocial::toggleSelection(bool byClick)
     suspended.release();
     if (set->bookmarkValid(remembered))
         set->gotoBookmark(remembered);
+    if (notWrittenBack)
+        std::rethrow_exception(notWrittenBack);
 }
 
 void TfrmEmiPrevSocial::dbgPadraoTitleClick(fis::GridColumn *column)
@@ -353,15 +370,19 @@ void TfrmEmiPrevSocial::dbgPadraoTitleClick(fis::GridColumn *column)
         return;
     const Bookmark remembered = set->bookmark();
     fis::Field *check = set->fieldByName(kIdCheck);
+    // Every row written back shows the progress window: it stays up for the whole pass. Each
+    // revenue code is checked with the server once in the pass, not once per row.
+    const fis::ProgressHold progress;
+    const CodReceChecksOfPass codeChecks(this);
 
     bool someTicked = false;
     {
-        Suspension suspended(set);
+        DisplayUpdatesOff suspended(set);
         for (set->first(); !set->eof(); set->next())
             someTicked = someTicked || check->asString() == kTicked;
     }
 
-    Suspension suspended(set);
+    DisplayUpdatesOff suspended(set);
     const auto refuse = [&](const QString &field, const char *key) {
         suspended.release();
         refuseSelection(set, remembered, field, QString::fromLatin1(key), false);
@@ -400,8 +421,9 @@ void TfrmEmiPrevSocial::dbgPadraoTitleClick(fis::GridColumn *column)
                     if (date(set, "VENCIMENTO").isNull())
                         refuse(kVencimento, "Inf_DT");
                 }
-                // The row is stored before the side set follows it.
-                set->checkBrowseMode();
+                // The row is stored before the side set follows it; a failed write-back ends
+                // the walk once it has.
+                const std::exception_ptr notWrittenBack = storeRow(set, true);
                 if (grouped && ticked) {
                     addSideRecord();
                 } else if (grouped && removeSideRecord(fis::LocateOption::CaseInsensitive) &&
@@ -409,6 +431,8 @@ void TfrmEmiPrevSocial::dbgPadraoTitleClick(fis::GridColumn *column)
                     clearSelectionReferences();
                     vrTotalGuia = 0;
                 }
+                if (notWrittenBack)
+                    std::rethrow_exception(notWrittenBack);
             }
             firstRow = false;
             set->next();

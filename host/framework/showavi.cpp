@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
+#include <QMutex>
 #include <QPointer>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -57,6 +58,20 @@ QPointer<QWidget> &activeBefore()
     return window;
 }
 
+// The text shown, readable from any thread (a test server records it with each call it gets
+// while the caller blocks).
+QMutex g_textMutex;
+QString g_text;
+
+void setShownText(const QString &text)
+{
+    QMutexLocker lock(&g_textMutex);
+    g_text = text;
+}
+
+int g_holds = 0;
+bool g_closedInHold = false; // the window is still up only because of a hold
+
 bool &cursorOverridden()
 {
     static bool overridden = false;
@@ -89,12 +104,24 @@ QString progressKindText(int kind)
 
 QWidget *progressWindow()
 {
-    return current().data();
+    return g_closedInHold ? nullptr : current().data();
+}
+
+ProgressHold::ProgressHold()
+{
+    ++g_holds;
+}
+
+ProgressHold::~ProgressHold()
+{
+    if (--g_holds == 0 && g_closedInHold)
+        DeactiveShowAvi();
 }
 
 QString progressText()
 {
-    return current() ? current()->text() : QString();
+    QMutexLocker lock(&g_textMutex);
+    return g_text;
 }
 
 } // namespace fis
@@ -108,12 +135,25 @@ void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
         window->deleteLater();
         window = nullptr;
     }
+    const QString shown = text.isEmpty() ? fis::progressKindText(kind) : text;
+    if (window && g_closedInHold && window->isVisible()) {
+        // Shown again within a hold: it is still up, only its text may change.
+        g_closedInHold = false;
+        if (window->text() != shown) {
+            window->setText(shown);
+            window->repaint();
+        }
+        setShownText(shown);
+        return;
+    }
+    g_closedInHold = false;
     if (!window) {
         window = new ProgressWindow(parent);
         current() = window;
         activeBefore() = QApplication::activeWindow();
     }
-    window->setText(text.isEmpty() ? fis::progressKindText(kind) : text);
+    window->setText(shown);
+    setShownText(shown);
     centreOver(window, parent);
     window->show();
     window->raise();
@@ -128,8 +168,15 @@ void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
 
 void DeactiveShowAvi(QWidget * /*screen*/)
 {
+    if (g_holds > 0 && current()) {
+        g_closedInHold = true;
+        setShownText(QString());
+        return;
+    }
+    g_closedInHold = false;
     if (ProgressWindow *window = current()) {
         current() = nullptr;
+        setShownText(QString());
         const bool tookActivation = QApplication::activeWindow() == window;
         window->hide();
         window->deleteLater();

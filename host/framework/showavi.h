@@ -17,9 +17,24 @@ void DeactiveShowAvi(QWidget *screen = nullptr);
 
 namespace fis {
 
-// The open progress window, or nullptr (for tests and for the host's own checks).
+// Keeps the progress window open across the calls of one pass over many rows, each of which
+// shows and closes it: while a hold lives, closing the window only clears its text (it reads as
+// closed), and showing it again with the same text paints nothing new. The window closes when
+// the last hold ends, if nothing showed it again since. Holds nest.
+class ProgressHold
+{
+public:
+    ProgressHold();
+    ~ProgressHold();
+    ProgressHold(const ProgressHold &) = delete;
+    ProgressHold &operator=(const ProgressHold &) = delete;
+};
+
+// The open progress window, or nullptr (for tests and for the host's own checks); one closed
+// inside a hold reads as closed.
 QWidget *progressWindow();
-// The text the open progress window shows (empty when none is open).
+// The text the open progress window shows (empty when none is open); may be read from any
+// thread.
 QString progressText();
 // Default text of a kind.
 QString progressKindText(int kind);

@@ -63,6 +63,8 @@ void FakeAppServer::stop()
         m_server->stop();
         m_server.reset();
     }
+    std::lock_guard lock(m_upstreamMutex);
+    m_upstream.reset();
 }
 
 int FakeAppServer::port() const
@@ -146,9 +148,10 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
 {
     Answer answer;
     bool have = false;
+    const QString progress = progressProbe ? progressProbe() : QString();
     {
         std::lock_guard lock(m_mutex);
-        m_calls.append({method, args});
+        m_calls.append({method, args, progress});
         auto queued = m_queued.find(method);
         if (queued != m_queued.end() && !queued->isEmpty()) {
             answer = queued->takeFirst();
@@ -160,17 +163,22 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
     }
     if (!have) {
         if (m_upstreamPort > 0) {
-            TNetConnection upstream;
-            upstream.setHost(m_upstreamHost);
-            upstream.setPort(m_upstreamPort);
-            upstream.setServerName(m_object);
-            upstream.setAuthToken(m_upstreamToken);
-            upstream.setThrowException(true);
+            // One kept connection, as the module keeps its own: the real server knows its client
+            // by it (the operator of a listing is the one of the write-backs that follow).
+            std::lock_guard lock(m_upstreamMutex);
+            if (!m_upstream) {
+                m_upstream = std::make_unique<TNetConnection>();
+                m_upstream->setHost(m_upstreamHost);
+                m_upstream->setPort(m_upstreamPort);
+                m_upstream->setServerName(m_object);
+                m_upstream->setAuthToken(m_upstreamToken);
+                m_upstream->setThrowException(true);
+            }
             QList<Variant *> refs;
             for (Variant &a : args)
                 refs.append(&a);
             try {
-                return upstream.call(method, refs);
+                return m_upstream->call(method, refs);
             } catch (const ERemoteError &e) {
                 throw std::runtime_error(e.message().toStdString());
             }
@@ -180,6 +188,8 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
         fail(QStringLiteral("remote call %1 with no answer given").arg(method));
         throw std::runtime_error(text.toStdString());
     }
+    // Worked out from the arguments as they arrived, before any is written back.
+    const Variant result = answer.resultOf ? answer.resultOf(args) : answer.result;
     for (auto it = answer.outputs.cbegin(); it != answer.outputs.cend(); ++it) {
         const int index = it.key() - 1;
         if (index < 0 || index >= args.size() || index >= params.size() || !params[index].byRef) {
@@ -193,7 +203,7 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
     }
     if (answer.isError)
         throw std::runtime_error(answer.errorText.toStdString());
-    return answer.result;
+    return result;
 }
 
 } // namespace fis

@@ -18,6 +18,8 @@
 #include <memory>
 #include <mutex>
 
+class TNetConnection;
+
 namespace fis {
 
 class FakeAppServer
@@ -27,6 +29,7 @@ public:
     {
         QString method;
         QList<Variant> args; // as they arrived, by position (0-based in the list)
+        QString progress;    // what progressProbe said while the caller waited
     };
 
     struct Answer
@@ -35,9 +38,11 @@ public:
         QMap<int, Variant> outputs; // 1-based argument position -> value written back
         bool isError = false;
         QString errorText;
+        // When set, the result is worked out from the call's arguments (on a server thread).
+        std::function<Variant(const QList<Variant> &args)> resultOf;
 
-        static Answer value(const Variant &v) { return {v, {}, false, {}}; }
-        static Answer error(const QString &text) { return {{}, {}, true, text}; }
+        static Answer value(const Variant &v) { return {v, {}, false, {}, {}}; }
+        static Answer error(const QString &text) { return {{}, {}, true, text, {}}; }
     };
 
     explicit FakeAppServer(const QString &object = QStringLiteral("Fis02900.rdmEmisGuiaPrv"));
@@ -75,6 +80,9 @@ public:
     // Called (on the server's thread) for every failure: a call with no answer, an output
     // position that the method does not have.
     std::function<void(const QString &)> onFailure;
+    // Asked (on the server's thread) as each call arrives, e.g. for the text of the caller's
+    // progress window: recorded with the call. Set before start().
+    std::function<QString()> progressProbe;
 
 private:
     Variant handle(const QString &method, const QList<RpcParam> &params, QList<Variant> &args);
@@ -91,6 +99,8 @@ private:
     QString m_upstreamHost;
     int m_upstreamPort = 0;
     QString m_upstreamToken;
+    std::mutex m_upstreamMutex;
+    std::unique_ptr<TNetConnection> m_upstream;
     QString m_error;
 };
 

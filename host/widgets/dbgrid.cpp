@@ -203,12 +203,16 @@ void GridColumn::setVisible(bool on)
 
 void GridColumn::setReadOnly(bool on)
 {
+    if (readOnly_ == on)
+        return;
     readOnly_ = on;
     changed(false);
 }
 
 void GridColumn::setButtonStyle(ColumnButtonStyle style)
 {
+    if (buttonStyle_ == style)
+        return;
     buttonStyle_ = style;
     changed(false);
 }
@@ -258,6 +262,10 @@ public:
                 // A failing get-text handler must not break painting; the cell shows empty.
                 return QString();
             }
+        case Qt::ToolTipRole: {
+            const QString mark = grid_->rowMarkAt(index.row());
+            return mark.isEmpty() ? QVariant() : QVariant(mark);
+        }
         case Qt::TextAlignmentRole:
             if (column->alignment())
                 return QVariant::fromValue(column->alignment());
@@ -399,8 +407,10 @@ public:
                const QModelIndex &index) const override
     {
         QStyledItemDelegate::paint(painter, option, index);
-        if (!grid_->onDrawColumnCell)
+        if (!grid_->onDrawColumnCell) {
+            grid_->drawRowMark(*painter, option.rect, index.row(), index.column());
             return;
+        }
         QStyleOptionViewItem opt = option;
         initStyleOption(&opt, index);
         const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
@@ -421,6 +431,8 @@ public:
             state.textColor = opt.palette.color(group, QPalette::Text);
         }
         grid_->drawCell(*painter, option.rect, index.row(), index.column(), state);
+        // Over whatever the screen painted.
+        grid_->drawRowMark(*painter, option.rect, index.row(), index.column());
     }
 
     bool eventFilter(QObject *object, QEvent *event) override
@@ -511,7 +523,7 @@ void DBGrid::setDataLink(DataLink *link)
             --syncing_;
         };
         linkConnections_ = {
-            connect(link, &DataLink::dataSetChanged, this, [this] { resetFromSet(); }),
+            connect(link, &DataLink::dataSetChanged, this, [this] { refreshFromSet(); }),
             connect(link, &DataLink::linkChanged, this, [this] { resetFromSet(); }),
             connect(link, &DataLink::fieldsChanged, this,
                     [this, quietly] {
@@ -540,6 +552,21 @@ void DBGrid::setDataLink(DataLink *link)
         };
     }
     resetFromSet();
+}
+
+void DBGrid::refreshFromSet()
+{
+    // As many rows as before (display updates given back after a pass over the set): the cells
+    // are redrawn without resetting the view, so that a click being made in it still ends in
+    // a click and the current cell stays.
+    if (!link_ || !link_->active() || link_->rowCount() != model_->rowCount() || editor_)
+        return resetFromSet();
+    ++syncing_;
+    invalidateFields();
+    model_->allChanged();
+    applyColumnLayout();
+    --syncing_;
+    syncFromSet();
 }
 
 void DBGrid::resetFromSet()
@@ -760,6 +787,12 @@ Field *DBGrid::selectedField() const
 {
     GridColumn *c = selectedColumn();
     return c ? c->field() : nullptr;
+}
+
+QString DBGrid::selectedFieldName() const
+{
+    GridColumn *c = selectedColumn();
+    return c ? c->fieldName() : QString();
 }
 
 bool DBGrid::setSelectedField(const QString &fieldName)
@@ -1066,18 +1099,24 @@ bool DBGrid::filterEditorKey(QKeyEvent *event)
         return true;
 
     if (keyPassed) {
-        // Ctrl+Enter presses the edit button; rows move on the grid's keys.
+        // Ctrl+Enter presses the edit button; Tab (on its key, whatever happened to its
+        // character) and the row keys leave the cell: the value is committed, the editor closes
+        // and the grid moves as it does without an editor.
         if (key == 13 && event->modifiers().testFlag(Qt::ControlModifier)) {
             GridColumn *c = column(editorIndex_.column());
             if (c && c->buttonStyle() == ColumnButtonStyle::Ellipsis)
                 clickEditButton();
             return true;
         }
-        if (key == 38 || key == 40 || key == 33 || key == 34) {
+        if (key == 9 || key == 38 || key == 40 || key == 33 || key == 34) {
             QKeyEvent navigation(QEvent::KeyPress, event->key(), event->modifiers(), QString());
+            const QPersistentModelIndex cell = editorIndex_;
             setFocus();
-            QTableView::commitData(editor);
-            QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+            // Losing the focus may have committed and closed the editor already.
+            if (indexWidget(cell) == editor) {
+                QTableView::commitData(editor);
+                QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+            }
             if (!hasPendingReopen())
                 handleGridKey(&navigation, key);
             return true;
@@ -1120,8 +1159,54 @@ bool DBGrid::filterEditorKey(QKeyEvent *event)
 
 void DBGrid::clickEditButton()
 {
-    if (onEditButtonClick)
-        guarded(onEditButtonClick);
+    if (!onEditButtonClick)
+        return;
+    GridColumn *c = column(editor_ ? editorIndex_.column() : selected_);
+    const Field *f = c ? c->field() : nullptr;
+    const QString before = f ? f->text() : QString();
+    if (!guarded(onEditButtonClick) || !editor_ || !f)
+        return;
+    // The handler gave the field a value (a pick): the editor shows it, nothing left to commit.
+    if (f->text() != before) {
+        editor_->setMaskedText(f->text());
+        editorOriginal_ = editor_->Text();
+        editorDirty_ = false;
+    }
+}
+
+bool DBGrid::showsEditButton(int row, int column) const
+{
+    return editor_ && editorButton_ && editorIndex_.row() == row &&
+           editorIndex_.column() == column && editorButton_->isVisible();
+}
+
+QString DBGrid::rowMarkAt(int row) const
+{
+    if (!rowMark || row < 0 || !link_ || row >= link_->rowCount())
+        return QString();
+    QString mark;
+    guarded([&] { mark = rowMark(row); });
+    return mark;
+}
+
+void DBGrid::drawRowMark(QPainter &painter, const QRect &rect, int row, int columnIndex) const
+{
+    for (int i = 0; i < columnCount(); ++i) {
+        if (columns_.at(i)->visible()) {
+            if (i != columnIndex)
+                return;
+            break;
+        }
+    }
+    if (rowMarkAt(row).isEmpty())
+        return;
+    const int size = qMin(8, rect.height() / 2);
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(220, 0, 0));
+    painter.drawPolygon(QPolygon(
+        {rect.topLeft(), rect.topLeft() + QPoint(size, 0), rect.topLeft() + QPoint(0, size)}));
+    painter.restore();
 }
 
 // --- Focus ----------------------------------------------------------------------------------

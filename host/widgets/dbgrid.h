@@ -7,7 +7,12 @@
 // key number (setting it to 0 discards what the grid would do with the key), then key press with
 // the character the key types (setting it to QChar() discards the character). The stages are
 // independent: a discarded key down still delivers its character. While a cell editor is open its
-// keys pass through the same two stages.
+// keys pass through the same two stages; Tab there acts on its key (it leaves the cell for the
+// next one, as in any grid, without opening an editor there), whatever the character stage did
+// with its character.
+//
+// A row may carry a mark (rowMark): a short text the grid shows as a red corner in the row's
+// first visible cell and as the tooltip of every cell of the row.
 #include "data/datalink.h"
 #include "data/dataset.h"
 #include "widgets/maskedit.h"
@@ -43,6 +48,8 @@ struct GridColumnTitle
 class GridColumn : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(bool readOnly READ readOnly WRITE setReadOnly)
+    Q_PROPERTY(bool visible READ visible WRITE setVisible)
 public:
     DBGrid *grid() const;
     int index() const; // position among the grid's columns
@@ -119,6 +126,9 @@ QChar typedCharOf(const QKeyEvent *event);
 class DBGrid : public QTableView
 {
     Q_OBJECT
+    // The field of the selected column (empty when none) and the in-place editing switch.
+    Q_PROPERTY(QString selectedFieldName READ selectedFieldName)
+    Q_PROPERTY(bool inPlaceEditing READ inPlaceEditing)
 public:
     static constexpr GridOptions kDefaultOptions = GridOptions(
         int(GridOption::Editing) | int(GridOption::Titles) | int(GridOption::ColumnResize) |
@@ -156,11 +166,18 @@ public:
     GridColumn *selectedColumn() const { return column(selected_); }
     Field *selectedField() const;
     bool setSelectedField(const QString &fieldName);
+    QString selectedFieldName() const;
+    bool inPlaceEditing() const { return testOption(GridOption::Editing); }
 
     // The cell editor, null when none is open.
     MaskEdit *cellEditor() const { return editor_; }
-    // Runs the edit-button handler of the current cell as the ellipsis button would.
+    // The view cell (row, column) has its editor open with the ellipsis button shown.
+    bool showsEditButton(int row, int column) const;
+    // Runs the edit-button handler of the current cell as the ellipsis button would. When the
+    // handler changed the cell's field, the open editor shows the new value.
     void clickEditButton();
+    // The mark of a view row (rowMark's answer; empty for none).
+    QString rowMarkAt(int row) const;
     // Fixed height of every row (never computed from the contents).
     int rowHeight() const;
 
@@ -176,6 +193,8 @@ public:
     std::function<void(QPainter &painter, const QRect &rect, GridColumn *column,
                        const GridDrawState &state)>
         onDrawColumnCell;
+    // The mark of a view row, empty for none (asked while painting: keep it cheap).
+    std::function<QString(int row)> rowMark;
     std::function<void()> onEnter; // the focus came into the grid
     std::function<void()> onExit;  // the focus left the grid (and its cell editor)
 
@@ -203,6 +222,7 @@ private:
     void applyOptions();
     void invalidateFields();
     void resetFromSet();
+    void refreshFromSet();
     void syncFromSet();
     bool moveSetTo(int row);
     bool changeColumn(int column);
@@ -218,6 +238,7 @@ private:
     bool ownsWidget(QWidget *w) const;
     void drawCell(QPainter &painter, const QRect &rect, int row, int column,
                   const GridDrawState &state);
+    void drawRowMark(QPainter &painter, const QRect &rect, int row, int column) const;
     void editorCreated(MaskEdit *editor, const QModelIndex &index);
     bool commitEditor(MaskEdit *editor, const QModelIndex &index);
     void editorTextEdited();

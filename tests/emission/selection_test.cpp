@@ -1,11 +1,15 @@
 // Ticking the documents: what the scripts cannot see (running sums, the selection's reference
-// members, a row whose post fails, the key codes the grid lets through).
+// members, a row whose post fails, the key codes the grid lets through). Each posted row is
+// checked and written back to a test server that knows every revenue code.
 #include "data/packet.h"
 #include "emission/Cli_fis02900.h"
+#include "testkit/fakeappserver.h"
 #include "testkit/recordinghostui.h"
 #include "widgets/errorguard.h"
 
 #include <QDate>
+
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using fis::FieldType;
@@ -31,6 +35,7 @@ protected:
     void SetUp() override
     {
         ui.install();
+        startServer();
         screen = new TfrmEmiPrevSocial;
         screen->cdsParamFiscal->setData(
             fis::buildPacket({{"IDGERCONPAGGUIA", FieldType::String, 1}}, {{QStringLiteral("S")}}));
@@ -38,7 +43,32 @@ protected:
     void TearDown() override
     {
         delete screen;
+        server.stop();
+        Quorvin::setLogin(fis::LoginValues());
         ui.uninstall();
+    }
+    void startServer()
+    {
+        for (const fis::rdmEmisGuiaPrv::MethodDecl &m : fis::rdmEmisGuiaPrv::methods()) {
+            QList<fis::RpcParam> params;
+            for (const fis::rdmEmisGuiaPrv::ArgDecl &a : m.args)
+                params.append(fis::RpcParam{a.kind, a.byRef});
+            server.declare(QString::fromLatin1(m.name), params);
+        }
+        fis::FakeAppServer::Answer known;
+        known.resultOf = [](const QList<fis::Variant> &args) {
+            return fis::makePacket(fis::buildPacket({{"CDRECEPADRAO", FieldType::String, 4}},
+                                                    {{args.value(1).toString()}}));
+        };
+        server.setDefaultAnswer(QStringLiteral("GetVdCodRece"), known);
+        server.setDefaultAnswer(QStringLiteral("SetDtVenc"),
+                                fis::FakeAppServer::Answer::value(fis::makePacket(
+                                    fis::buildPacket({{"CDFILIAL", FieldType::String, 4}}, {}))));
+        ASSERT_TRUE(server.start());
+        fis::LoginValues login;
+        login.webUrl = server.host();
+        login.webPort = server.port();
+        Quorvin::setLogin(login);
     }
     void loadEntries(const QList<Doc> &docs)
     {
@@ -101,6 +131,7 @@ protected:
     }
 
     fis::RecordingHostUi ui;
+    fis::FakeAppServer server;
     TfrmEmiPrevSocial *screen = nullptr;
 };
 
@@ -208,6 +239,60 @@ TEST_F(Selection, ARowThatCannotBeStoredLeavesTheSelectionAsItWas)
     refuse = false;
     click(2);
     EXPECT_DOUBLE_EQ(screen->vrTotalGuia, 33.0);
+}
+
+TEST_F(Selection, AWriteBackTheServerRefusesLeavesTheRowStoredMarkedAndTheDisplayOn)
+{
+    loadEntries({{"15", "111", "Alfa: 501", 10, 1, 0}, {"16", "111", "Alfa: 502", 20, 0, 0}});
+    const auto refuseNext = [&] {
+        server.queueAnswer(QStringLiteral("SetDtVenc"),
+                           fis::FakeAppServer::Answer::error(QStringLiteral("Fora do ar.")));
+    };
+    refuseNext();
+    click(1);
+    EXPECT_EQ(flag(1), QStringLiteral("C"));
+    EXPECT_EQ(screen->cdsForneAux->recordCount(), 1);
+    EXPECT_DOUBLE_EQ(screen->vrTotalGuia, 11.0);
+    EXPECT_TRUE(screen->rowUnsaved(0));
+    EXPECT_FALSE(screen->cdsAprovAgrup->controlsDisabled());
+    ASSERT_EQ(ui.messages().size(), 1);
+    EXPECT_TRUE(ui.messages().first().text.contains(QStringLiteral("Fora do ar.")));
+    click(1);
+    EXPECT_FALSE(screen->rowUnsaved(0));
+
+    // Select all: the pass stops at the row the server refuses, which stays ticked, in the
+    // selection and marked; the rows after it are left as they were.
+    loadEntries({{"15", "111", "Alfa: 501", 10, 0, 0},
+                 {"16", "111", "Alfa: 502", 20, 0, 0},
+                 {"17", "111", "Alfa: 503", 30, 0, 0}});
+    ui.clear();
+    server.clearCalls();
+    server.queueAnswer(QStringLiteral("SetDtVenc"),
+                       fis::FakeAppServer::Answer::value(fis::makePacket(fis::DataPacket())));
+    refuseNext();
+    fis::guarded([&] {
+        screen->dbgPadraoTitleClick(screen->dbgPadrao->findColumn(QStringLiteral("IDCHECK")));
+    });
+    // One check of the revenue code for the pass, one write-back per row stored.
+    const QList<fis::FakeAppServer::Call> calls = server.calls();
+    const auto count = [&](const char *method) {
+        return std::count_if(calls.cbegin(), calls.cend(),
+                             [&](const auto &c) { return c.method == QLatin1String(method); });
+    };
+    EXPECT_EQ(count("GetVdCodRece"), 1);
+    EXPECT_EQ(count("SetDtVenc"), 2);
+    EXPECT_EQ(flag(1), QStringLiteral("C"));
+    EXPECT_EQ(flag(2), QStringLiteral("C"));
+    EXPECT_EQ(flag(3), QStringLiteral("U"));
+    EXPECT_EQ(screen->cdsForneAux->recordCount(), 2);
+    EXPECT_FALSE(screen->rowUnsaved(0));
+    EXPECT_TRUE(screen->rowUnsaved(1));
+    EXPECT_FALSE(screen->cdsAprovAgrup->controlsDisabled());
+    EXPECT_EQ(fis::progressWindow(), nullptr);
+    EXPECT_EQ(ui.messages().size(), 1);
+    // A load brings the server's rows: nothing is marked any more.
+    loadEntries({{"16", "111", "Alfa: 502", 20, 0, 0}});
+    EXPECT_FALSE(screen->rowUnsaved(0));
 }
 
 TEST_F(Selection, TitleTicksTheRowsLikeTheFirstAndUnticksAll)

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -72,6 +73,31 @@ TEST(ProgressWindow, PaintedBeforeReturningAndClosingTwiceIsHarmless)
 
     EXPECT_EQ(fis::progressKindText(1), QStringLiteral("Processando..."));
     EXPECT_EQ(fis::progressKindText(0), QStringLiteral("Aguarde..."));
+}
+
+TEST(ProgressWindow, AHoldKeepsItUpAcrossCallsAndClosesItWhenThePassEnds)
+{
+    QWidget screen;
+    screen.show();
+    QPointer<QWidget> window;
+    {
+        const fis::ProgressHold hold;
+        ActiveShowAvi(&screen, 1);
+        window = fis::progressWindow();
+        DeactiveShowAvi(&screen);
+        // Closed for everyone asking, still up on the screen for the next call of the pass.
+        EXPECT_EQ(fis::progressWindow(), nullptr);
+        EXPECT_EQ(fis::progressText(), QString());
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(window->isVisible());
+        ActiveShowAvi(&screen, 0);
+        EXPECT_EQ(fis::progressWindow(), window.data());
+        EXPECT_EQ(fis::progressText(), QStringLiteral("Aguarde..."));
+        EXPECT_EQ(window->findChild<QLabel *>()->text(), QStringLiteral("Aguarde..."));
+        DeactiveShowAvi(&screen);
+    }
+    EXPECT_TRUE(!window || !window->isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(ProgressWindow, TheClerksWindowKeepsTheKeyboard)

@@ -56,7 +56,8 @@ TEST(TableOfStatements, ALineThatLeavesTheTableNamesTheWordsItHas)
     EXPECT_EQ(errorOf("answer maybe"), "t.fis:1: expected 'pick', 'find', 'integration', "
                                        "'confirm' or 'dialog' after 'answer', found 'maybe'");
     EXPECT_EQ(errorOf("expect no calls"),
-              "t.fis:1: expected 'message', 'call' or 'dialog' after 'no', found 'calls'");
+              "t.fis:1: expected 'message', 'call', 'dialog', 'editor', 'ellipsis' or 'mark' "
+              "after 'no', found 'calls'");
     // A word the table has there wins over a control of that name.
     EXPECT_EQ(errorOf("expect message text \"x\""),
               "t.fis:1: expected a message kind (info, warning, error, confirm), found 'text'");

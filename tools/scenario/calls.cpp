@@ -2,7 +2,11 @@
 //   call ENTRY | call SCREEN.METHOD       the host calls an entry point / a screen's method
 //   reply METHOD [once] [out N=V]... VALUE | table + block | packet NAME | error "text"
 //                                         the answer the server gives the method
-//   expect call[K] METHOD [N=VALUE]...    the last (K-th last) call and its arguments
+//   reply METHOD [once] match N COLUMN table + block
+//                                         the rows of the table whose COLUMN holds argument N
+//   expect call[K] METHOD [N=VALUE]... [progress "text"]
+//                                         the last (K-th last) call, its arguments and the text
+//                                         of the progress window while it ran ("": none)
 //   expect calls METHOD N                 how many calls of it since the last action
 //   expect no call [since line N]         none since the last action (or that line)
 //   expect result true|false              the last entry point's result
@@ -15,6 +19,8 @@
 
 #include "testkit/fakeappserver.h"
 #include "widgets/errorguard.h"
+
+#include <algorithm>
 
 namespace fis::scenario {
 
@@ -69,7 +75,20 @@ void parseReply(ScriptReader &in, Statement &st)
         in.punct('=');
         reply.outputs.insert(pos, in.value());
     }
-    if (in.accept("table")) {
+    if (in.accept("match")) {
+        reply.matchArgument = in.integer(QStringLiteral("the argument position to match"), 1);
+        reply.matchColumn = in.word(QStringLiteral("the column that holds it"));
+        if (!in.accept("table"))
+            in.fail(QStringLiteral("expected 'table' and its block after the matched column"));
+        in.done();
+        reply.table = in.table(QString());
+        const bool known =
+            std::any_of(reply.table->columns.cbegin(), reply.table->columns.cend(),
+                        [&](const TableColumn &c) { return c.name == reply.matchColumn; });
+        if (!known)
+            in.failAt(reply.table->line,
+                      QStringLiteral("the table has no column %1").arg(reply.matchColumn));
+    } else if (in.accept("table")) {
         in.done();
         reply.table = in.table(QString());
     } else if (in.accept("packet")) {
@@ -88,12 +107,37 @@ void runReply(Runner &r, const Statement &st)
     answer.isError = st.reply.isError;
     answer.errorText = st.reply.errorText;
     answer.outputs = st.reply.outputs;
-    if (st.reply.table)
+    if (st.reply.table && st.reply.matchArgument > 0) {
+        // The packet of each value the column holds, made now: the server thread only looks up.
+        const InlineTable &table = *st.reply.table;
+        qsizetype column = 0;
+        while (table.columns[column].name != st.reply.matchColumn)
+            ++column;
+        QMap<QString, InlineTable> byValue;
+        InlineTable none = table;
+        none.rows.clear();
+        for (const QVariantList &row : table.rows) {
+            const QString key = row.value(column).toString().trimmed();
+            if (!byValue.contains(key))
+                byValue.insert(key, none);
+            byValue[key].rows.append(row);
+        }
+        QMap<QString, Variant> packets;
+        for (auto it = byValue.cbegin(); it != byValue.cend(); ++it)
+            packets.insert(it.key(), makePacket(r.packetOf(it.value())));
+        const Variant empty = makePacket(r.packetOf(none));
+        const int position = st.reply.matchArgument - 1;
+        answer.resultOf = [packets, empty, position](const QList<Variant> &args) {
+            const QString key = args.value(position).toString().trimmed();
+            return packets.value(key, empty);
+        };
+    } else if (st.reply.table) {
         answer.result = makePacket(r.packetOf(*st.reply.table));
-    else if (!st.reply.packetName.isEmpty())
+    } else if (!st.reply.packetName.isEmpty()) {
         answer.result = makePacket(r.namedPacket(st.reply.packetName));
-    else
+    } else {
         answer.result = st.reply.result;
+    }
     if (st.reply.once)
         r.server().queueAnswer(st.target, answer);
     else
@@ -112,6 +156,11 @@ void parseExpectCall(ScriptReader &in, Statement &st)
     }
     st.target = in.word(QStringLiteral("the remote method"));
     while (!in.atEnd()) {
+        if (in.accept("progress")) {
+            st.flag = true;
+            st.text = in.string(QStringLiteral("the text of the progress window"));
+            continue;
+        }
         const int pos = in.integer(QStringLiteral("an argument position"), 1);
         in.punct('=');
         st.args.append({pos, in.expectedValue()});
@@ -139,6 +188,13 @@ void runExpectCall(Runner &r, const Statement &st)
                  QStringLiteral("argument %1 = %2").arg(pos).arg(expected.describe()),
                  QStringLiteral("argument %1 = %2").arg(pos).arg(found));
     }
+    if (st.flag && call.progress != st.text)
+        fail(QStringLiteral("call"),
+             st.text.isEmpty() ? QStringLiteral("no progress window while %1 ran").arg(call.method)
+                               : QStringLiteral("progress window %1").arg(quoted(st.text)),
+             call.progress.isEmpty()
+                 ? QStringLiteral("no progress window")
+                 : QStringLiteral("progress window %1").arg(quoted(call.progress)));
 }
 
 void parseExpectCalls(ScriptReader &in, Statement &st)

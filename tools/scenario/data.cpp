@@ -6,6 +6,8 @@
 //   load SET table + block | packet NAME    the record set gets the rows as one data packet
 //   expect records SET N | sql "..."        its record count (or the count a query gives)
 //   expect field SET ROW FIELD VALUE        a field's value in a row of the set
+//   expect sql VALUE "..." | + block         the one value a query gives on the database the
+//                                           run was given (the server's, end to end), as it is now
 #include "failure.h"
 #include "families.h"
 #include "finder.h"
@@ -127,6 +129,66 @@ void writeHostDatabase(Runner &r, const Statement &st)
     QSqlDatabase::removeDatabase(connection);
     if (!error.isEmpty())
         fail(QStringLiteral("database"), QStringLiteral("the statements to run"), error);
+}
+
+// The one value (one row, one column) the query gives on the SQLite file, read-only; fails
+// naming what the query gave instead.
+Variant valueOnDatabase(const QString &path, const QString &sql)
+{
+    const QString connection = QStringLiteral("fis_scenario_value");
+    QString error;
+    Variant value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!QFileInfo::exists(path)) {
+            error = QStringLiteral("no database file %1").arg(path);
+        } else if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.exec(sql))
+                error = q.lastError().text();
+            else if (q.record().count() != 1)
+                error =
+                    QStringLiteral("the query gives %1 columns, not one").arg(q.record().count());
+            else if (!q.next())
+                error = QStringLiteral("the query gives no row");
+            else {
+                value = normalized(q.value(0));
+                if (q.next())
+                    error = QStringLiteral("the query gives more than one row");
+            }
+            q.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    if (!error.isEmpty())
+        fail(QStringLiteral("sql"), QStringLiteral("one value from the database"), error);
+    return value;
+}
+
+// The query of an expectation: on the line as a text, or in a block up to "end" (a closing ";"
+// dropped).
+QString queryOf(ScriptReader &in, const char *statement)
+{
+    const int line = in.line();
+    QString sql;
+    if (in.atEnd()) {
+        sql = in.blockLines(QStringLiteral("the SQL block")).join(QLatin1Char('\n'));
+    } else {
+        sql = in.string(QStringLiteral("the query"));
+        in.done();
+    }
+    sql = sql.trimmed();
+    if (sql.endsWith(QLatin1Char(';')))
+        sql.chop(1);
+    if (sql.trimmed().isEmpty())
+        in.failAt(line, QStringLiteral("the query of '%1' is empty").arg(QLatin1String(statement)));
+    return sql;
 }
 
 qint64 countOnHostDatabase(const QString &path, const QString &sql)
@@ -292,18 +354,7 @@ void parseExpectRecords(ScriptReader &in, Statement &st)
     }
     // The count a query gives on the host database: "SELECT COUNT(*) ..." on the line, or the
     // statement in a block up to "end".
-    const int line = in.line();
-    if (in.atEnd()) {
-        st.text = in.blockLines(QStringLiteral("the SQL block")).join(QLatin1Char('\n'));
-    } else {
-        st.text = in.string(QStringLiteral("the query"));
-        in.done();
-    }
-    st.text = st.text.trimmed();
-    if (st.text.endsWith(QLatin1Char(';')))
-        st.text.chop(1);
-    if (st.text.trimmed().isEmpty())
-        in.failAt(line, QStringLiteral("the query of 'expect records ... sql' is empty"));
+    st.text = queryOf(in, "expect records ... sql");
 }
 
 void runExpectRecords(Runner &r, const Statement &st)
@@ -345,6 +396,26 @@ void runExpectField(Runner &, const Statement &st)
     QString found;
     if (!st.expected.matches(set->valueAt(st.number - 1, field->index()), &found))
         fail(st.target, st.expected.describe(), found);
+}
+
+void parseExpectSql(ScriptReader &in, Statement &st)
+{
+    st.kind = StatementKind::Expect;
+    st.expectKind = ExpectKind::Sql;
+    st.expected = in.expectedValue();
+    st.text = queryOf(in, "expect sql");
+}
+
+void runExpectSql(Runner &r, const Statement &st)
+{
+    // What the run was given is the live data (end to end: the server writes it as the run
+    // goes); without one, the script's own host database.
+    const QString source = r.host().databaseSource();
+    const Variant value =
+        valueOnDatabase(source.isEmpty() ? r.host().databasePath() : source, st.text);
+    QString found;
+    if (!st.expected.matches(value, &found))
+        fail(QStringLiteral("sql"), st.expected.describe(), found);
 }
 
 } // namespace fis::scenario

@@ -25,6 +25,7 @@ FIS_STATEMENT(Table)
 FIS_STATEMENT(Load)
 FIS_STATEMENT(ExpectRecords)
 FIS_STATEMENT(ExpectField)
+FIS_STATEMENT(ExpectSql)
 
 // calls.cpp: the module's entry points and the remote calls (scripted answers, what was called).
 FIS_STATEMENT(Call)
@@ -70,11 +71,19 @@ FIS_STATEMENT(ExpectProperty)
 // Any other word after a control's name: refused, naming the words a control takes.
 void parseUnknownAspect(ScriptReader &in, Statement &st);
 
-// grids.cpp: cells and column titles of grids.
+// grids.cpp: cells, cell editors, column titles and row marks of grids.
 FIS_STATEMENT(Cell)
 FIS_STATEMENT(Title)
+FIS_STATEMENT(Edit)
 FIS_STATEMENT(ExpectCell)
 FIS_STATEMENT(ExpectRow)
+FIS_STATEMENT(ExpectColumn)
+FIS_STATEMENT(ExpectEditor)
+FIS_STATEMENT(ExpectEllipsis)
+FIS_STATEMENT(ExpectMark)
+void parseExpectNoEditor(ScriptReader &in, Statement &st);
+void parseExpectNoEllipsis(ScriptReader &in, Statement &st);
+void parseExpectNoMark(ScriptReader &in, Statement &st);
 
 #undef FIS_STATEMENT
 

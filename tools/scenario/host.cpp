@@ -116,6 +116,7 @@ void ScenarioHost::copyDatabase(const QString &source)
         fail(QStringLiteral("database"), QStringLiteral("a readable SQLite file"),
              QStringLiteral("%1-wal cannot be copied").arg(source));
     m_databaseUsed = true;
+    m_databaseSource = QFileInfo(source).absoluteFilePath();
     if (m_databaseOpen)
         HostDatabase::open(m_databasePath);
 }

@@ -42,6 +42,9 @@ public:
 
     // ---- the host database ----
     QString databasePath() const { return m_databasePath; }
+    // The file the host database was copied from (the application server's own in an
+    // end-to-end run), empty when it was made for the script.
+    QString databaseSource() const { return m_databaseSource; }
     // Something was written to it (or it was copied): a database file may no longer be chosen.
     bool databaseUsed() const { return m_databaseUsed; }
     void markDatabaseUsed() { m_databaseUsed = true; }
@@ -67,6 +70,7 @@ private:
     QString m_baseDir;
     QTemporaryDir m_tempDir;
     QString m_databasePath;
+    QString m_databaseSource;
     bool m_databaseUsed = false;
     bool m_databaseOpen = false;
     QMap<QString, QString> m_login;

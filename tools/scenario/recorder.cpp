@@ -2,6 +2,7 @@
 #include "recorder.h"
 
 #include "failure.h"
+#include "framework/showavi.h"
 #include "services/rdmEmisGuiaPrv.h"
 #include "testkit/fakeappserver.h"
 #include "testkit/recordinghostui.h"
@@ -29,6 +30,8 @@ bool Recorder::start(const QString &upstream, const QString &token, QString *err
         const int colon = int(upstream.lastIndexOf(QLatin1Char(':')));
         m_server->setUpstream(upstream.left(colon), upstream.mid(colon + 1).toInt(), token);
     }
+    // The text of the module's progress window while it waits for each call.
+    m_server->progressProbe = [] { return progressText(); };
     m_server->onFailure = [](const QString &text) {
         // Runs on a server thread while the module waits for the answer; only recorded here.
         Q_UNUSED(text);

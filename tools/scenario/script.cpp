@@ -216,6 +216,16 @@ QString expectKindName(ExpectKind kind)
         return QStringLiteral("integration");
     case ExpectKind::Result:
         return QStringLiteral("result");
+    case ExpectKind::Editor:
+        return QStringLiteral("editor");
+    case ExpectKind::Ellipsis:
+        return QStringLiteral("ellipsis");
+    case ExpectKind::Mark:
+        return QStringLiteral("mark");
+    case ExpectKind::Column:
+        return QStringLiteral("column");
+    case ExpectKind::Sql:
+        return QStringLiteral("sql");
     }
     return QString();
 }

@@ -76,6 +76,10 @@ struct ReplySpec
     Variant result;
     QString packetName; // result is the named inline table, resolved when it runs
     std::optional<InlineTable> table;
+    // match: the answer is the rows of the table whose column matchColumn holds the text of
+    // argument matchArgument (1-based; 0 = no match, the whole table).
+    int matchArgument = 0;
+    QString matchColumn;
 };
 
 enum class StatementKind {
@@ -102,6 +106,7 @@ enum class StatementKind {
     Title,  // target = grid, field
     Close,  // target
     Load,   // target = record set, table (inline) or other = name of a table
+    Edit,   // target = grid, number = row, field, text
     // expectations
     Expect, // expectKind, see below
 };
@@ -143,6 +148,11 @@ enum class ExpectKind {
     Find,        //
     Integration, //
     Result,      // flag = expected result
+    Editor,      // target = grid, flag = no editor, text
+    Ellipsis,    // target = grid, number = row, field, flag = no button
+    Mark,        // target = grid, number = row, flag = no mark, text
+    Column,      // target = grid, field
+    Sql,         // expected, text = the query
 };
 
 struct StatementForm;

@@ -45,6 +45,7 @@ const StatementForm kStatements[] = {
     {"title", Role::Action, parseTitle, runTitle},
     {"close", Role::Action, parseClose, runClose},
     {"load", Role::Action, parseLoad, runLoad},
+    {"edit", Role::Action, parseEdit, runEdit},
 
     // expectations
     {"expect message", Role::Expectation, parseExpectMessage, runExpectMessage},
@@ -63,6 +64,13 @@ const StatementForm kStatements[] = {
     {"expect find", Role::Expectation, parseExpectFind, runExpectFind},
     {"expect integration", Role::Expectation, parseExpectIntegration, runExpectIntegration},
     {"expect result", Role::Expectation, parseExpectResult, runExpectResult},
+    {"expect sql", Role::Expectation, parseExpectSql, runExpectSql},
+    {"expect editor", Role::Expectation, parseExpectEditor, runExpectEditor},
+    {"expect no editor", Role::Expectation, parseExpectNoEditor, runExpectEditor},
+    {"expect ellipsis", Role::Expectation, parseExpectEllipsis, runExpectEllipsis},
+    {"expect no ellipsis", Role::Expectation, parseExpectNoEllipsis, runExpectEllipsis},
+    {"expect mark", Role::Expectation, parseExpectMark, runExpectMark},
+    {"expect no mark", Role::Expectation, parseExpectNoMark, runExpectMark},
 
     // expectations of a control (a state is the words after the control's name)
     {"expect CONTROL enabled", Role::Expectation, parseExpectState, runExpectState},
@@ -82,6 +90,7 @@ const StatementForm kStatements[] = {
     {"expect CONTROL index", Role::Expectation, parseExpectIndex, runExpectIndex},
     {"expect CONTROL count", Role::Expectation, parseExpectCount, runExpectCount},
     {"expect CONTROL row", Role::Expectation, parseExpectRow, runExpectRow},
+    {"expect CONTROL column", Role::Expectation, parseExpectColumn, runExpectColumn},
     {"expect CONTROL property", Role::Expectation, parseExpectProperty, runExpectProperty},
     // (keep this one last: anything else after a control's name is refused)
     {"expect CONTROL", Role::Expectation, parseUnknownAspect, nullptr},
