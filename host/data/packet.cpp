@@ -455,6 +455,12 @@ private:
                 check();
                 fail(QStringLiteral("texto corrompido"));
             }
+            // Every chunk of a text is UTF-8 on its own; the reader does not check it here.
+            if (!QByteArrayView(at, res.data).isValidUtf8()) {
+                m_fieldName = def.name;
+                c.text.truncate(begin);
+                fail(QStringLiteral("texto com UTF-8 inválido"));
+            }
             c.text.commit(res.data);
         }
         qsizetype n = c.text.size() - begin;

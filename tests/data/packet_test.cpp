@@ -349,3 +349,22 @@ TEST(Packets, DatesOutsideTheYears1To9999AreRefused)
     EXPECT_EQ(r.row(0).at(0).value<TDateTime>().toDate(), QDate(1, 1, 1));
     EXPECT_EQ(r.row(1).at(0).value<TDateTime>().toDate(), QDate(9999, 12, 31));
 }
+
+TEST(Packets, TextsThatAreNotUtf8AreRefused)
+{
+    // A fixed field of one character holding a NUL and a stray continuation byte: read as two
+    // characters, more than the field holds, and not what the writer would give back.
+    const QByteArray good = buildPacket({{"B", FieldType::FixedString, 1}}, {{"x"}}).bytes;
+    for (const QByteArray &bad : {QByteArray("\x00\x83", 2), QByteArray("\xc3", 1),
+                                  QByteArray("\xed\xa0\x80", 3)}) { // a lone surrogate
+        QByteArray b = good;
+        b.replace(QByteArray("\x61x", 2), char(0x60 + bad.size()) + bad);
+        ASSERT_NE(b, good);
+        try {
+            PacketReader{b};
+            ADD_FAILURE() << "accepted " << bad.toHex().toStdString();
+        } catch (const PacketError &e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("UTF-8"))) << e.message().toStdString();
+        }
+    }
+}
