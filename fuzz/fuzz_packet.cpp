@@ -47,6 +47,8 @@ void loadAnswer(const QByteArray &bytes, bool declared)
             std::abort(); // a refused packet leaves the set as it was (closed)
         return;
     }
+    if (!set.active())
+        return; // the null packet (no bytes) closes the set
     for (set.first(); !set.eof(); set.next())
         for (Field *f : set.fields())
             (void)f->displayText();
