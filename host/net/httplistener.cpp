@@ -1,9 +1,12 @@
 #include "httplistener.h"
 
+#include <QtDebug>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -15,7 +18,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <deque>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -31,6 +35,11 @@ using Ms = std::chrono::milliseconds;
 constexpr quint64 kListenId = 0;
 constexpr quint64 kWakeId = 1;
 constexpr qsizetype kReadChunk = 64 * 1024;
+// How long a thread waits for the next piece of a request it is reading before handing the
+// connection back to the event set.
+constexpr Ms kPieceWait{1};
+// How often an idle thread wakes to look for connections past their time.
+constexpr Ms kSweepEvery{200};
 // After its last answer a closing connection still reads (and drops) what the client sends,
 // for at most this long, so that a client still sending its body gets to read the answer.
 constexpr Ms kLinger{2000};
@@ -134,46 +143,14 @@ QByteArray serialize(const HttpResponse &r, bool close, int keepAliveSeconds)
 
 } // namespace
 
-// --- HttpReply ---------------------------------------------------------------------------------
-
-struct HttpReply::Mailbox
-{
-    std::mutex mutex;
-    std::deque<std::pair<quint64, HttpResponse>> answers;
-    int wakeFd = -1;
-
-    ~Mailbox()
-    {
-        if (wakeFd >= 0)
-            ::close(wakeFd);
-    }
-    void wake() const
-    {
-        const quint64 one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
-    }
-};
-
-HttpReply::HttpReply(std::shared_ptr<Mailbox> mailbox, quint64 connection)
-    : m_mailbox(std::move(mailbox)), m_connection(connection),
-      m_answered(std::make_shared<bool>(false))
-{}
-
-void HttpReply::operator()(HttpResponse response) const
-{
-    {
-        std::lock_guard lock(m_mailbox->mutex);
-        if (*m_answered)
-            return;
-        *m_answered = true;
-        m_mailbox->answers.emplace_back(m_connection, std::move(response));
-    }
-    m_mailbox->wake();
-}
-
-// --- HttpListener ------------------------------------------------------------------------------
-
 namespace {
+
+qint64 msOf(Clock::time_point t)
+{
+    if (t == Clock::time_point::max())
+        return std::numeric_limits<qint64>::max();
+    return std::chrono::duration_cast<Ms>(t.time_since_epoch()).count();
+}
 
 struct Connection
 {
@@ -188,12 +165,15 @@ struct Connection
         : fd(fd), id(id), peer(std::move(peer)), parser(maxBody, maxHead)
     {}
 
-    int fd;
-    quint64 id;
-    QString peer;
+    // Held by whichever thread works on the connection (an event, a sweep).
+    std::mutex mutex;
+    const int fd;
+    const quint64 id;
+    const QString peer;
+    bool closed = false;
     State state = State::Idle;
     HttpRequestParser parser;
-    QByteArray pending; // bytes read past the request being handled
+    QByteArray pending; // bytes of requests that follow one whose answer is still going out
     bool keepAlive = true;
     bool continueSent = false;
     QByteArray out;
@@ -203,8 +183,12 @@ struct Connection
     Clock::time_point since;     // entered the current state (or the last answer went out)
     Clock::time_point lastRead;  // last byte of a request arriving
     Clock::time_point lastWrite; // last progress sending an answer
-    unsigned interest = 0;       // epoll events registered
+    std::atomic<qint64> deadline{std::numeric_limits<qint64>::max()}; // for the sweep, in ms
+
+    bool writing() const { return outAt < out.size(); }
 };
+
+using ConnectionPtr = std::shared_ptr<Connection>;
 
 } // namespace
 
@@ -216,19 +200,21 @@ struct HttpListener::Impl
 
     int listenFd = -1;
     int epollFd = -1;
+    int wakeFd = -1;
     int port = 0;
-    std::shared_ptr<HttpReply::Mailbox> mailbox;
-    std::thread loop;
-    std::atomic<bool> stopRequested{false};
-    bool stopping = false;
-    bool acceptPaused = false;
-    Clock::time_point acceptResume;
-
-    std::unordered_map<quint64, std::unique_ptr<Connection>> connections;
-    quint64 nextId = 2;
-    Clock::time_point nextSweep = Clock::time_point::max();
-
     int maxConnections = 1;
+    std::vector<std::thread> threads;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> stopBegun{false};
+
+    std::mutex mapMutex; // guards connections and nextId
+    std::unordered_map<quint64, ConnectionPtr> connections;
+    quint64 nextId = 2;
+
+    std::mutex sweepMutex;
+    std::atomic<qint64> nextSweep{0};
+    std::atomic<bool> acceptPaused{false};
+    std::atomic<qint64> acceptResume{0};
 
     // The configured maximum, kept below the limit of open files (with room for the database
     // connections, logs and libraries of the process).
@@ -246,7 +232,7 @@ struct HttpListener::Impl
     Clock::time_point deadlineOf(const Connection &c) const
     {
         Clock::time_point d = Clock::time_point::max();
-        if (c.outAt < c.out.size())
+        if (c.writing())
             d = std::min(d, c.lastWrite + seconds(options.readTimeoutSeconds));
         switch (c.state) {
         case Connection::State::Idle:
@@ -266,38 +252,54 @@ struct HttpListener::Impl
         return d;
     }
 
-    void watch(Connection &c)
+    qsizetype connectionCount()
     {
-        nextSweep = std::min(nextSweep, deadlineOf(c));
-        unsigned want = 0;
-        if (c.state != Connection::State::Busy && !c.readDone)
-            want |= EPOLLIN | EPOLLRDHUP;
-        if (c.outAt < c.out.size())
-            want |= EPOLLOUT;
-        if (want == c.interest)
+        std::lock_guard lock(mapMutex);
+        return qsizetype(connections.size());
+    }
+
+    ConnectionPtr find(quint64 id)
+    {
+        std::lock_guard lock(mapMutex);
+        const auto it = connections.find(id);
+        return it == connections.end() ? nullptr : it->second;
+    }
+
+    // Hands the connection back to the event set for what it waits for next. Caller holds its
+    // mutex.
+    void rearm(Connection &c)
+    {
+        if (c.closed)
             return;
+        unsigned want = EPOLLONESHOT;
+        if (!c.readDone && c.state != Connection::State::Busy)
+            want |= EPOLLIN | EPOLLRDHUP;
+        if (c.writing())
+            want |= EPOLLOUT;
+        c.deadline = msOf(deadlineOf(c));
         epoll_event ev{};
         ev.events = want;
         ev.data.u64 = c.id;
         epoll_ctl(epollFd, EPOLL_CTL_MOD, c.fd, &ev);
-        c.interest = want;
     }
 
-    void drop(quint64 id)
+    // Caller holds its mutex.
+    void close(Connection &c)
     {
-        const auto it = connections.find(id);
-        if (it == connections.end())
+        if (c.closed)
             return;
-        epoll_ctl(epollFd, EPOLL_CTL_DEL, it->second->fd, nullptr);
-        ::close(it->second->fd);
-        connections.erase(it);
+        c.closed = true;
+        epoll_ctl(epollFd, EPOLL_CTL_DEL, c.fd, nullptr);
+        ::close(c.fd);
+        std::lock_guard lock(mapMutex);
+        connections.erase(c.id);
     }
 
     // --- Accepting
 
     void acceptAll()
     {
-        for (;;) {
+        for (int accepted = 0; accepted < 64; ++accepted) {
             sockaddr_storage peer{};
             socklen_t len = sizeof peer;
             const int fd = accept4(listenFd, reinterpret_cast<sockaddr *>(&peer), &len,
@@ -305,15 +307,19 @@ struct HttpListener::Impl
             if (fd < 0) {
                 if (errno == EINTR || errno == ECONNABORTED)
                     continue;
-                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                    pauseAccepting();
-                return;
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    // Out of descriptors: the listening socket stays unarmed for a moment.
+                    acceptResume = msOf(Clock::now() + kAcceptPause);
+                    acceptPaused = true;
+                    return;
+                }
+                break;
             }
             const QString peerText = QStringLiteral("%1:%2")
                                          .arg(addressText(reinterpret_cast<sockaddr *>(&peer)))
                                          .arg(portOf(reinterpret_cast<sockaddr *>(&peer)));
-            if (qsizetype(connections.size()) >= maxConnections) {
-                HttpResponse r =
+            if (connectionCount() >= maxConnections) {
+                const HttpResponse r =
                     onRefusal(503, QStringLiteral("conexões demais abertas"), peerText);
                 const QByteArray bytes = serialize(r, true, options.keepAliveSeconds);
                 [[maybe_unused]] const ssize_t n =
@@ -323,122 +329,182 @@ struct HttpListener::Impl
             }
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            const quint64 id = nextId++;
-            auto c = std::make_unique<Connection>(fd, id, peerText, options.maxBodyBytes,
-                                                  options.maxHeadBytes);
-            c->since = c->lastRead = c->lastWrite = Clock::now();
-            epoll_event ev{};
-            ev.events = EPOLLIN | EPOLLRDHUP;
-            ev.data.u64 = id;
-            if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
-                ::close(fd);
-                continue;
+            quint64 id = 0;
+            {
+                std::lock_guard lock(mapMutex);
+                id = nextId++;
             }
-            c->interest = ev.events;
-            nextSweep = std::min(nextSweep, deadlineOf(*c));
-            connections.emplace(id, std::move(c));
+            const auto c = std::make_shared<Connection>(fd, id, peerText, options.maxBodyBytes,
+                                                        options.maxHeadBytes);
+            // Known before it can raise an event, and left alone until it is registered.
+            std::lock_guard hold(c->mutex);
+            c->since = c->lastRead = c->lastWrite = Clock::now();
+            c->deadline = msOf(deadlineOf(*c));
+            {
+                std::lock_guard lock(mapMutex);
+                connections.emplace(id, c);
+            }
+            epoll_event ev{};
+            ev.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+            ev.data.u64 = id;
+            if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0)
+                close(*c);
         }
+        armListener();
     }
 
-    void pauseAccepting()
+    void armListener()
     {
-        epoll_ctl(epollFd, EPOLL_CTL_DEL, listenFd, nullptr);
-        acceptPaused = true;
-        acceptResume = Clock::now() + kAcceptPause;
-        nextSweep = std::min(nextSweep, acceptResume);
-    }
-
-    void resumeAccepting()
-    {
-        acceptPaused = false;
+        if (stopping || listenFd < 0)
+            return;
         epoll_event ev{};
-        ev.events = EPOLLIN;
+        ev.events = EPOLLIN | EPOLLONESHOT;
         ev.data.u64 = kListenId;
-        epoll_ctl(epollFd, EPOLL_CTL_ADD, listenFd, &ev);
+        epoll_ctl(epollFd, EPOLL_CTL_MOD, listenFd, &ev);
     }
 
-    // --- Reading
+    // --- One event of a connection
 
-    void onReadable(Connection &c)
+    void onEvent(quint64 id, unsigned events)
+    {
+        const ConnectionPtr c = find(id);
+        if (!c)
+            return;
+        std::lock_guard lock(c->mutex);
+        if (c->closed)
+            return;
+        if ((events & EPOLLOUT) && !flush(*c))
+            return;
+        if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+            if (!readSome(*c))
+                return;
+        }
+        rearm(*c);
+    }
+
+    // Reads what is there now. False when the connection was closed.
+    bool readSome(Connection &c)
     {
         char buffer[kReadChunk];
-        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
-        if (n < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                drop(c.id);
-            return;
-        }
-        if (n == 0) {
-            // The client closed its side: nothing more will come. An answer on its way out
-            // still goes (the client may be reading it); anything else ends here.
-            if (c.state != Connection::State::Busy && c.outAt < c.out.size() && !c.shutDown) {
-                c.readDone = true;
-                c.state = Connection::State::Closing;
-                watch(c);
-                return;
+        int waits = 0;
+        for (int round = 0; round < 16; ++round) {
+            const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                    return true;
+                close(c);
+                return false;
             }
-            drop(c.id);
-            return;
+            if (n == 0) {
+                // The client closed its side: nothing more will come. An answer on its way out
+                // still goes (the client may be reading it); anything else ends here.
+                if (c.writing() && !c.shutDown) {
+                    c.readDone = true;
+                    c.state = Connection::State::Closing;
+                    return true;
+                }
+                close(c);
+                return false;
+            }
+            if (c.state == Connection::State::Closing)
+                continue; // dropped: no more requests on this connection
+            if (!consume(c, QByteArray(buffer, n)))
+                return false;
+            if (n < qsizetype(sizeof buffer)) {
+                // A request usually comes in pieces close together (head, then body): the rest
+                // is waited for a moment here, which costs far less than going through the
+                // event set again (and maybe another thread).
+                if (c.state != Connection::State::Reading || waits >= 2 || !readableSoon(c.fd))
+                    return true;
+                ++waits;
+            }
         }
-        if (c.state == Connection::State::Closing)
-            return; // dropped: no more requests on this connection
-        consume(c, buffer, n);
+        return true;
     }
 
-    // Feeds bytes to the request being read; hands over a complete one, answers a refused one.
-    void consume(Connection &c, const char *data, qsizetype size)
+    static bool readableSoon(int fd)
     {
-        const Clock::time_point now = Clock::now();
-        if (c.state == Connection::State::Idle) {
-            c.state = Connection::State::Reading;
-            c.since = now;
-        }
-        c.lastRead = now;
-        const qsizetype used = c.parser.feed(data, size);
-        switch (c.parser.status()) {
-        case HttpRequestParser::Status::Incomplete:
-            if (c.parser.expectsContinue() && !c.continueSent) {
-                c.continueSent = true;
-                if (!queueBytes(c, QByteArrayLiteral("HTTP/1.1 100 Continue\r\n\r\n")))
-                    return;
-            }
-            watch(c);
-            return;
-        case HttpRequestParser::Status::Complete:
-            c.pending.append(data + used, size - used);
-            dispatch(c);
-            return;
-        case HttpRequestParser::Status::Failed:
-            refuse(c, c.parser.failureStatus(), c.parser.failureReason());
-            return;
-        }
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, int(kPieceWait.count())) > 0;
     }
 
-    void dispatch(Connection &c)
+    // Feeds bytes to the request being read, runs a complete one, answers a refused one; bytes
+    // of following requests wait while an answer is still going out. False when closed.
+    bool consume(Connection &c, QByteArray data)
+    {
+        qsizetype at = 0;
+        while (at < data.size()) {
+            if (c.state == Connection::State::Closing)
+                return true;
+            if (c.state == Connection::State::Idle && c.writing()) {
+                c.pending += data.mid(at); // the next request waits for this answer to go out
+                return true;
+            }
+            const Clock::time_point now = Clock::now();
+            if (c.state == Connection::State::Idle) {
+                c.state = Connection::State::Reading;
+                c.since = now;
+            }
+            c.lastRead = now;
+            at += c.parser.feed(data.constData() + at, data.size() - at);
+            switch (c.parser.status()) {
+            case HttpRequestParser::Status::Incomplete:
+                if (c.parser.expectsContinue() && !c.continueSent) {
+                    c.continueSent = true;
+                    if (!queue(c, QByteArrayLiteral("HTTP/1.1 100 Continue\r\n\r\n")))
+                        return false;
+                }
+                break;
+            case HttpRequestParser::Status::Complete:
+                if (!dispatch(c))
+                    return false;
+                break;
+            case HttpRequestParser::Status::Failed:
+                return refuse(c, c.parser.failureStatus(), c.parser.failureReason());
+            }
+        }
+        return true;
+    }
+
+    bool dispatch(Connection &c)
     {
         c.state = Connection::State::Busy;
         c.since = Clock::now();
+        c.deadline = std::numeric_limits<qint64>::max();
         HttpRequest request = c.parser.takeRequest();
         c.keepAlive = c.keepAlive && request.keepAlive;
         c.parser.reset();
         c.continueSent = false;
-        watch(c);
-        onRequest(std::move(request), c.peer, HttpReply(mailbox, c.id));
+        HttpResponse response;
+        try {
+            response = onRequest(std::move(request), c.peer);
+        } catch (...) {
+            response = onRefusal(500, QStringLiteral("erro interno"), c.peer);
+            response.close = true;
+        }
+        return answer(c, std::move(response));
     }
 
-    void refuse(Connection &c, int status, const QString &reason)
+    bool refuse(Connection &c, int status, const QString &reason)
     {
         HttpResponse r = onRefusal(status, reason, c.peer);
         r.close = true;
-        answer(c, std::move(r));
+        return answer(c, std::move(r));
     }
 
-    // --- Writing
+    // --- Writing (all return false when the connection was closed)
 
-    // Both return false when the connection was dropped (c is gone then).
-    bool queueBytes(Connection &c, const QByteArray &bytes)
+    bool answer(Connection &c, HttpResponse response)
     {
-        if (c.outAt == c.out.size()) {
+        const bool close = response.close || !c.keepAlive || stopping;
+        c.state = close ? Connection::State::Closing : Connection::State::Idle;
+        c.since = Clock::now();
+        return queue(c, serialize(response, close, options.keepAliveSeconds));
+    }
+
+    bool queue(Connection &c, const QByteArray &bytes)
+    {
+        if (!c.writing()) {
             c.out.clear();
             c.outAt = 0;
             c.lastWrite = Clock::now();
@@ -447,27 +513,9 @@ struct HttpListener::Impl
         return flush(c);
     }
 
-    void answer(Connection &c, HttpResponse response)
-    {
-        const bool close = response.close || !c.keepAlive || stopping;
-        const QByteArray bytes = serialize(response, close, options.keepAliveSeconds);
-        if (close) {
-            c.state = Connection::State::Closing;
-            c.since = Clock::now();
-            queueBytes(c, bytes);
-            return;
-        }
-        c.state = Connection::State::Idle;
-        c.since = Clock::now();
-        if (!queueBytes(c, bytes) || c.pending.isEmpty())
-            return;
-        const QByteArray next = std::exchange(c.pending, QByteArray());
-        consume(c, next.constData(), next.size());
-    }
-
     bool flush(Connection &c)
     {
-        while (c.outAt < c.out.size()) {
+        while (c.writing()) {
             const ssize_t n = ::send(c.fd, c.out.constData() + c.outAt,
                                      size_t(c.out.size() - c.outAt), MSG_NOSIGNAL);
             if (n > 0) {
@@ -476,126 +524,128 @@ struct HttpListener::Impl
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-                break;
-            drop(c.id);
+                return true;
+            close(c);
             return false;
         }
-        if (c.outAt == c.out.size() && c.state == Connection::State::Closing && !c.shutDown) {
+        if (c.state == Connection::State::Closing && !c.shutDown) {
             if (stopping || c.readDone) {
-                drop(c.id);
+                close(c);
                 return false;
             }
             ::shutdown(c.fd, SHUT_WR);
             c.shutDown = true;
             c.since = Clock::now();
         }
-        watch(c);
+        if (c.state == Connection::State::Idle && !c.pending.isEmpty())
+            return consume(c, std::exchange(c.pending, QByteArray()));
         return true;
-    }
-
-    void deliverAnswers()
-    {
-        quint64 counter = 0;
-        [[maybe_unused]] const ssize_t n = ::read(mailbox->wakeFd, &counter, sizeof counter);
-        std::deque<std::pair<quint64, HttpResponse>> answers;
-        {
-            std::lock_guard lock(mailbox->mutex);
-            answers.swap(mailbox->answers);
-        }
-        for (auto &[id, response] : answers) {
-            const auto it = connections.find(id);
-            if (it == connections.end() || it->second->state != Connection::State::Busy)
-                continue; // the client went away meanwhile
-            answer(*it->second, std::move(response));
-        }
     }
 
     // --- Time
 
-    void sweep()
+    // Connections past their time: one thread at a time looks, every kSweepEvery.
+    void maybeSweep()
     {
-        const Clock::time_point now = Clock::now();
-        if (acceptPaused && now >= acceptResume && !stopping)
-            resumeAccepting();
-        nextSweep = acceptPaused ? acceptResume : Clock::time_point::max();
-        std::vector<quint64> expired;
-        for (const auto &[id, c] : connections) {
-            const Clock::time_point d = deadlineOf(*c);
-            if (d <= now)
-                expired.push_back(id);
-            else
-                nextSweep = std::min(nextSweep, d);
+        const qint64 now = msOf(Clock::now());
+        qint64 due = nextSweep;
+        if (now < due || !nextSweep.compare_exchange_strong(due, now + kSweepEvery.count()))
+            return;
+        std::unique_lock sweeping(sweepMutex, std::try_to_lock);
+        if (!sweeping)
+            return;
+        if (acceptPaused && now >= acceptResume) {
+            acceptPaused = false;
+            armListener();
         }
-        for (quint64 id : expired) {
-            const auto it = connections.find(id);
-            if (it == connections.end())
+        std::vector<ConnectionPtr> late;
+        {
+            std::lock_guard lock(mapMutex);
+            for (const auto &[id, c] : connections)
+                if (stopping || c->deadline <= now)
+                    late.push_back(c);
+        }
+        for (const ConnectionPtr &c : late) {
+            std::unique_lock lock(c->mutex, std::try_to_lock);
+            if (!lock || c->closed)
+                continue; // a thread works on it (or it is gone)
+            if (stopping) {
+                // Closed, unless an answer is still going out.
+                if (c->writing())
+                    c->state = Connection::State::Closing;
+                else
+                    close(*c);
                 continue;
-            Connection &c = *it->second;
-            if (c.state == Connection::State::Reading && c.outAt == c.out.size())
-                refuse(c, 408, QStringLiteral("o pedido não chegou inteiro a tempo"));
-            else
-                drop(id);
+            }
+            if (msOf(deadlineOf(*c)) > now) {
+                rearm(*c);
+                continue;
+            }
+            if (c->state == Connection::State::Reading && !c->writing()) {
+                if (refuse(*c, 408, QStringLiteral("o pedido não chegou inteiro a tempo")))
+                    rearm(*c);
+            } else {
+                close(*c);
+            }
         }
     }
 
     void beginStop()
     {
-        stopping = true;
         epoll_ctl(epollFd, EPOLL_CTL_DEL, listenFd, nullptr);
         ::close(listenFd);
         listenFd = -1;
-        std::vector<quint64> idle;
-        for (const auto &[id, c] : connections) {
-            if (c->state == Connection::State::Busy)
-                continue; // its answer is still to come
-            if (c->outAt < c->out.size()) {
-                c->state = Connection::State::Closing; // the answer under way still goes out
-                continue;
-            }
-            idle.push_back(id);
-        }
-        for (quint64 id : idle)
-            drop(id);
+        nextSweep = 0; // the next sweep closes what is idle
+        maybeSweep();
     }
 
-    void run()
+    // Wakes one more thread (each that ends wakes the next).
+    void wakeOne()
     {
-        epoll_event events[128];
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLONESHOT;
+        ev.data.u64 = kWakeId;
+        epoll_ctl(epollFd, EPOLL_CTL_MOD, wakeFd, &ev);
+    }
+
+    void run(int index)
+    {
+        runHook(options.onThreadStart, index, "start");
         for (;;) {
-            if (stopRequested && !stopping)
-                beginStop();
-            if (stopping && connections.empty())
-                break;
-            const Clock::time_point now = Clock::now();
-            int timeout = 1000;
-            if (nextSweep <= now)
-                timeout = 0;
-            else if (nextSweep - now < Ms(1000))
-                timeout = int(std::chrono::ceil<Ms>(nextSweep - now).count());
-            const int n = epoll_wait(epollFd, events, int(std::size(events)), timeout);
-            for (int i = 0; i < n; ++i) {
-                const quint64 id = events[i].data.u64;
-                if (id == kListenId) {
-                    if (!stopping)
-                        acceptAll();
-                    continue;
-                }
-                if (id == kWakeId) {
-                    deliverAnswers();
-                    continue;
-                }
-                const auto it = connections.find(id);
-                if (it == connections.end())
-                    continue;
-                Connection &c = *it->second;
-                const unsigned e = events[i].events;
-                if ((e & EPOLLOUT) && !flush(c))
-                    continue;
-                if (e & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))
-                    onReadable(c);
+            epoll_event ev{};
+            // One event at a time: a long call must not hold back events taken with it.
+            const int n = epoll_wait(epollFd, &ev, 1, int(kSweepEvery.count()));
+            if (n == 1) {
+                if (ev.data.u64 == kListenId)
+                    acceptAll();
+                else if (ev.data.u64 != kWakeId)
+                    onEvent(ev.data.u64, ev.events);
             }
-            if (Clock::now() >= nextSweep)
-                sweep();
+            if (stopping) {
+                if (!stopBegun.exchange(true))
+                    beginStop();
+                maybeSweep();
+                if (connectionCount() == 0) {
+                    wakeOne();
+                    break;
+                }
+            } else {
+                maybeSweep();
+            }
+        }
+        runHook(options.onThreadStop, index, "stop");
+    }
+
+    static void runHook(const std::function<void(int)> &hook, int index, const char *which)
+    {
+        if (!hook)
+            return;
+        try {
+            hook(index);
+        } catch (const std::exception &e) {
+            qWarning("http worker %d: %s hook failed: %s", index, which, e.what());
+        } catch (...) {
+            qWarning("http worker %d: %s hook failed", index, which);
         }
     }
 
@@ -667,35 +717,39 @@ HttpListener::~HttpListener()
 
 bool HttpListener::start(QString *error)
 {
-    if (d->loop.joinable())
+    if (!d->threads.empty())
         return true;
     if (!d->bind(error))
         return false;
     d->maxConnections = d->connectionCap();
+    d->stopping = false;
+    d->stopBegun = false;
     d->epollFd = epoll_create1(EPOLL_CLOEXEC);
-    d->mailbox = std::make_shared<HttpReply::Mailbox>();
-    d->mailbox->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    d->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     epoll_event ev{};
-    ev.events = EPOLLIN;
+    ev.events = EPOLLIN | EPOLLONESHOT;
     ev.data.u64 = kListenId;
     epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->listenFd, &ev);
     ev.data.u64 = kWakeId;
-    epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->mailbox->wakeFd, &ev);
-    d->stopRequested = false;
-    d->stopping = false;
-    d->loop = std::thread([this] { d->run(); });
+    epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->wakeFd, &ev);
+    for (int i = 0; i < std::max(1, d->options.threads); ++i)
+        d->threads.emplace_back([this, i] { d->run(i); });
     return true;
 }
 
 void HttpListener::stop()
 {
-    if (!d->loop.joinable())
+    if (d->threads.empty())
         return;
-    d->stopRequested = true;
-    d->mailbox->wake();
-    d->loop.join();
+    d->stopping = true;
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(d->wakeFd, &one, sizeof one);
+    for (std::thread &t : d->threads)
+        t.join();
+    d->threads.clear();
     ::close(d->epollFd);
-    d->epollFd = -1;
+    ::close(d->wakeFd);
+    d->epollFd = d->wakeFd = -1;
     d->port = 0;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
-// An HTTP/1.1 listener on one event loop (epoll). It accepts connections and reads each request
-// whole before handing it over, so a slow, silent or idle client costs a socket and a buffer,
-// never a worker thread. It enforces the limits of the front door:
+// An HTTP/1.1 listener whose worker threads share one event set (epoll, one-shot events): a
+// thread takes whatever connection has something to read, reads what is there without ever
+// waiting for more, and runs the handler once a request is whole, then writes its answer. A slow,
+// silent or idle client therefore costs a socket and a buffer, never a thread, while a call
+// costs no hand-over between threads. It enforces the limits of the front door:
 //   - a body at most maxBodyBytes whatever its framing (a declared length over it is answered
 //     413 at once, a chunked body as soon as it passes it);
 //   - a request whose bytes stop coming for readTimeoutSeconds, or that is not all there after
@@ -33,6 +35,10 @@ struct HttpListenerOptions
     int keepAliveSeconds = 15;
     int readTimeoutSeconds = 5;
     int requestTimeoutSeconds = 30;
+    int threads = 4; // requests handled at once
+    // Run on each thread when it starts and just before it ends (after stop()).
+    std::function<void(int threadIndex)> onThreadStart;
+    std::function<void(int threadIndex)> onThreadStop;
 };
 
 struct HttpResponse
@@ -44,28 +50,12 @@ struct HttpResponse
     bool close = false;                           // close the connection once it is sent
 };
 
-// Answers one request. Copyable, callable from any thread; the first call counts, later ones
-// are ignored. A request never answered keeps its connection (and stop()) waiting.
-class HttpReply
-{
-public:
-    struct Mailbox;
-    HttpReply(std::shared_ptr<Mailbox> mailbox, quint64 connection);
-    void operator()(HttpResponse response) const;
-
-private:
-    std::shared_ptr<Mailbox> m_mailbox;
-    quint64 m_connection;
-    std::shared_ptr<bool> m_answered; // guarded by the mailbox's mutex
-};
-
 class HttpListener
 {
 public:
-    // Runs on the loop thread: must not block (hand the work over and answer later).
-    using RequestHandler =
-        std::function<void(HttpRequest &&request, const QString &peer, const HttpReply &reply)>;
-    // The answer to a request the listener refuses itself; runs on the loop thread.
+    // Runs on one of the listener's threads, which serves nothing else until it returns.
+    using RequestHandler = std::function<HttpResponse(HttpRequest &&request, const QString &peer)>;
+    // The answer to a request the listener refuses itself.
     using RefusalHandler =
         std::function<HttpResponse(int status, const QString &reason, const QString &peer)>;
 
@@ -74,10 +64,10 @@ public:
     HttpListener(const HttpListener &) = delete;
     HttpListener &operator=(const HttpListener &) = delete;
 
-    // Binds and starts the loop. False, with *error in Portuguese, when it cannot listen.
+    // Binds and starts the threads. False, with *error in Portuguese, when it cannot listen.
     bool start(QString *error);
-    // Stops accepting, closes idle connections and unfinished requests, waits for the answers
-    // of the requests under way to be sent (or their clients to stall), then returns.
+    // Stops accepting, closes idle connections and unfinished requests, lets the requests under
+    // way finish and their answers go out (or their clients stall), then joins the threads.
     void stop();
     int port() const;
 

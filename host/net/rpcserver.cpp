@@ -8,97 +8,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <new>
 #include <stdexcept>
-#include <thread>
-#include <vector>
 
 namespace fis {
 
 namespace {
 
 thread_local int t_workerIndex = -1;
-
-// The worker threads: every worker knows its index and runs the start/stop hooks on its own
-// thread.
-class WorkerPool
-{
-public:
-    WorkerPool(int count, std::function<void(int)> onStart, std::function<void(int)> onStop)
-        : m_onStart(std::move(onStart)), m_onStop(std::move(onStop))
-    {
-        for (int i = 0; i < count; ++i)
-            m_threads.emplace_back([this, i] { run(i); });
-    }
-
-    ~WorkerPool() { shutdown(); }
-
-    void enqueue(std::function<void()> fn)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_jobs.push_back(std::move(fn));
-        }
-        m_cond.notify_one();
-    }
-
-    // Runs what is queued, then joins every worker.
-    void shutdown()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_shutdown = true;
-        }
-        m_cond.notify_all();
-        for (auto &t : m_threads)
-            if (t.joinable())
-                t.join();
-    }
-
-private:
-    static void runHook(const std::function<void(int)> &hook, int index, const char *which)
-    {
-        if (!hook)
-            return;
-        try {
-            hook(index);
-        } catch (const std::exception &e) {
-            qWarning("rpc worker %d: %s hook failed: %s", index, which, e.what());
-        } catch (...) {
-            qWarning("rpc worker %d: %s hook failed", index, which);
-        }
-    }
-
-    void run(int index)
-    {
-        t_workerIndex = index;
-        runHook(m_onStart, index, "start");
-        for (;;) {
-            std::function<void()> fn;
-            {
-                std::unique_lock lock(m_mutex);
-                m_cond.wait(lock, [this] { return m_shutdown || !m_jobs.empty(); });
-                if (m_jobs.empty())
-                    break;
-                fn = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
-            fn();
-        }
-        runHook(m_onStop, index, "stop");
-        t_workerIndex = -1;
-    }
-
-    std::function<void(int)> m_onStart, m_onStop;
-    std::vector<std::thread> m_threads;
-    std::deque<std::function<void()>> m_jobs;
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
-    bool m_shutdown = false;
-};
 
 struct Method
 {
@@ -210,7 +127,6 @@ struct RpcServer::Impl
     RpcServerOptions options;
     QHash<QString, QHash<QString, Method>> objects;
 
-    std::unique_ptr<WorkerPool> pool;
     std::unique_ptr<HttpListener> listener;
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
@@ -241,9 +157,8 @@ struct RpcServer::Impl
         return cborAnswer(status, encodeResponse(RpcResponse::failure(message)), close);
     }
 
-    void serve(HttpRequest &&request, const QString &peer, const HttpReply &reply,
-               const RpcServer &server);
-    void health(const HttpRequest &request, const QString &peer, const HttpReply &reply);
+    HttpResponse serve(HttpRequest &&request, const QString &peer, const RpcServer &server);
+    HttpResponse health(const HttpRequest &request, const QString &peer) const;
 };
 
 RpcServer::RpcServer(RpcServerOptions options) : d(std::make_unique<Impl>())
@@ -362,60 +277,54 @@ RpcAnswer RpcServer::handle(const QString &object, const QByteArray &body, int t
     return finish(200, RpcOutcome::Ok, response, encoded);
 }
 
-// On the listener's loop: cheap refusals are answered here, the call itself goes to a worker.
-void RpcServer::Impl::serve(HttpRequest &&request, const QString &peer, const HttpReply &reply,
-                            const RpcServer &server)
+// On a worker thread, with the whole request read.
+HttpResponse RpcServer::Impl::serve(HttpRequest &&request, const QString &peer,
+                                    const RpcServer &server)
 {
     if (request.path == "/health")
-        return health(request, peer, reply);
+        return health(request, peer);
     const QByteArray prefix(kRpcPathPrefix);
     const QString object = QString::fromUtf8(request.path.mid(prefix.size()));
     if (!request.path.startsWith(prefix) || object.isEmpty() || object.contains(u'/'))
-        return reply(refusal(404, QStringLiteral("Pedido recusado: %1.").arg(httpReason(404)),
-                             QString::fromUtf8(request.path), peer));
+        return refusal(404, QStringLiteral("Pedido recusado: %1.").arg(httpReason(404)),
+                       QString::fromUtf8(request.path), peer);
     if (request.method != "POST")
-        return reply(refusal(405, QStringLiteral("Pedido recusado: %1.").arg(httpReason(405)),
-                             object, peer));
+        return refusal(405, QStringLiteral("Pedido recusado: %1.").arg(httpReason(405)), object,
+                       peer);
     if (stopping)
-        return reply(refusal(503, QStringLiteral("O servidor de aplicação está sendo encerrado."),
-                             object, peer, true));
+        return refusal(503, QStringLiteral("O servidor de aplicação está sendo encerrado."), object,
+                       peer, true);
     if (!options.token.isEmpty() && !sameToken(options.token, request.header("authorization")))
-        return reply(refusal(401, QStringLiteral("Acesso negado: credencial ausente ou inválida."),
-                             object, peer));
+        return refusal(401, QStringLiteral("Acesso negado: credencial ausente ou inválida."),
+                       object, peer);
     const QByteArray type = request.header("content-type");
     const qsizetype semicolon = type.indexOf(';');
     if ((semicolon < 0 ? type : type.left(semicolon)).trimmed() != kRpcContentType)
-        return reply(refusal(415,
-                             QStringLiteral("Tipo de conteúdo não suportado: \"%1\" (esperado %2).")
-                                 .arg(QString::fromUtf8(type), QLatin1String(kRpcContentType)),
-                             object, peer));
-
-    pool->enqueue([&server, object, peer, reply, body = std::move(request.body)] {
-        const RpcAnswer answer = server.handle(object, body, t_workerIndex, peer);
-        reply(cborAnswer(answer.status, answer.body));
-    });
+        return refusal(415,
+                       QStringLiteral("Tipo de conteúdo não suportado: \"%1\" (esperado %2).")
+                           .arg(QString::fromUtf8(type), QLatin1String(kRpcContentType)),
+                       object, peer);
+    const RpcAnswer answer = server.handle(object, request.body, t_workerIndex, peer);
+    return cborAnswer(answer.status, answer.body);
 }
 
-void RpcServer::Impl::health(const HttpRequest &request, const QString &peer,
-                             const HttpReply &reply)
+HttpResponse RpcServer::Impl::health(const HttpRequest &request, const QString &peer) const
 {
     if (request.method != "GET")
-        return reply(refusal(405, QStringLiteral("Pedido recusado: use GET em /health."),
-                             QStringLiteral("/health"), peer));
-    pool->enqueue([check = options.healthCheck, reply] {
-        QString why;
-        try {
-            if (check)
-                why = check(t_workerIndex);
-        } catch (const std::exception &e) {
-            why = QString::fromUtf8(e.what());
-        }
-        HttpResponse r;
-        r.status = why.isEmpty() ? 200 : 503;
-        r.contentType = "text/plain; charset=utf-8";
-        r.body = why.isEmpty() ? QByteArray("ok\n") : why.toUtf8() + '\n';
-        reply(std::move(r));
-    });
+        return refusal(405, QStringLiteral("Pedido recusado: use GET em /health."),
+                       QStringLiteral("/health"), peer);
+    QString why;
+    try {
+        if (options.healthCheck)
+            why = options.healthCheck(t_workerIndex);
+    } catch (const std::exception &e) {
+        why = QString::fromUtf8(e.what());
+    }
+    HttpResponse r;
+    r.status = why.isEmpty() ? 200 : 503;
+    r.contentType = "text/plain; charset=utf-8";
+    r.body = why.isEmpty() ? QByteArray("ok\n") : why.toUtf8() + '\n';
+    return r;
 }
 
 bool RpcServer::start()
@@ -435,19 +344,29 @@ bool RpcServer::start()
     http.keepAliveSeconds = o.keepAliveSeconds;
     http.readTimeoutSeconds = o.readTimeoutSeconds;
     http.requestTimeoutSeconds = o.requestTimeoutSeconds;
+    http.threads = std::max(1, o.threads);
+    // Every worker knows its index, on its own thread.
+    http.onThreadStart = [hook = o.onThreadStart](int index) {
+        t_workerIndex = index;
+        if (hook)
+            hook(index);
+    };
+    http.onThreadStop = [hook = o.onThreadStop](int index) {
+        if (hook)
+            hook(index);
+        t_workerIndex = -1;
+    };
     d->listener = std::make_unique<HttpListener>(
         http,
-        [this](HttpRequest &&request, const QString &peer, const HttpReply &reply) {
-            d->serve(std::move(request), peer, reply, *this);
+        [this](HttpRequest &&request, const QString &peer) {
+            return d->serve(std::move(request), peer, *this);
         },
         [this](int status, const QString &reason, const QString &peer) {
             return d->refusal(status, QStringLiteral("Pedido recusado: %1.").arg(reason), QString(),
                               peer, true);
         });
-    d->pool = std::make_unique<WorkerPool>(std::max(1, o.threads), o.onThreadStart, o.onThreadStop);
     if (!d->listener->start(&d->error)) {
         d->listener.reset();
-        d->pool.reset();
         return false;
     }
     d->port = d->listener->port();
@@ -460,12 +379,10 @@ void RpcServer::stop()
     if (!d->running)
         return;
     d->stopping = true;
-    // No more connections; idle ones are closed; the calls under way end and are answered...
+    // No more connections; idle ones are closed; the calls under way end and are answered, then
+    // the workers are joined.
     d->listener->stop();
-    // ...then the workers, idle by now, are joined.
-    d->pool->shutdown();
     d->listener.reset();
-    d->pool.reset();
     d->running = false;
     d->port = 0;
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The server side of the remote calls: an HTTP listener on an event loop (net/httplistener.h)
-// that reads each request whole, and a fixed pool of worker threads that decode it, check it
-// against the registered method's declaration, run the handler and answer the result together
-// with the by-reference arguments. A slow or idle client never holds a worker.
+// The server side of the remote calls: an HTTP listener (net/httplistener.h) whose fixed pool
+// of worker threads read each request whole without waiting on any client, then decode it,
+// check it against the registered method's declaration, run the handler and answer the result
+// together with the by-reference arguments. A slow or idle client never holds a worker.
 //
 // Every malformed request (bad or truncated CBOR, wrong content, body over the limit, a request
 // too slow to arrive), unknown object or method, wrong arity or wrong kind, an argument no
