@@ -355,7 +355,7 @@ struct HttpListener::Impl
 
     void armListener()
     {
-        if (stopping || listenFd < 0)
+        if (stopping)
             return;
         epoll_event ev{};
         ev.events = EPOLLIN | EPOLLONESHOT;
@@ -592,9 +592,9 @@ struct HttpListener::Impl
 
     void beginStop()
     {
+        // No more connections are taken (the socket itself is closed once the threads are
+        // joined: one of them may be accepting right now).
         epoll_ctl(epollFd, EPOLL_CTL_DEL, listenFd, nullptr);
-        ::close(listenFd);
-        listenFd = -1;
         nextSweep = 0; // the next sweep closes what is idle
         maybeSweep();
     }
@@ -747,9 +747,10 @@ void HttpListener::stop()
     for (std::thread &t : d->threads)
         t.join();
     d->threads.clear();
+    ::close(d->listenFd);
     ::close(d->epollFd);
     ::close(d->wakeFd);
-    d->epollFd = d->wakeFd = -1;
+    d->listenFd = d->epollFd = d->wakeFd = -1;
     d->port = 0;
 }
 

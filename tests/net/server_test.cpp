@@ -244,6 +244,8 @@ TEST(RpcServer, WorkersKnowTheirThreadAndStopCleanly)
     for (int c = 0; c < kThreads; ++c) {
         clients.push_back(std::make_unique<httplib::Client>("127.0.0.1", port));
         clients.back()->set_keep_alive(true);
+    }
+    for (int c = 0; c < kThreads; ++c) {
         callers.emplace_back([&, c] {
             const Raw raw = post(*clients[size_t(c)], request(QStringLiteral("Meet")));
             if (raw.decoded && raw.response.ok)
