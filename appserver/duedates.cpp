@@ -37,7 +37,7 @@ Variant GuiaService::SetDtVenc(const rdmEmisGuiaPrv::SetDtVencArgs &a, const Cal
     QDate due;
     if (!dueText.isEmpty() && dueText != QLatin1String("/  /")) {
         due = QDate::fromString(dueText, u"dd/MM/yyyy");
-        if (!due.isValid() || due.year() < 1900)
+        if (!dueDateAllowed(due))
             throw ServiceError(
                 QStringLiteral("Data de vencimento inválida: \"%1\" (use dd/mm/aaaa).")
                     .arg(dueText));
@@ -50,9 +50,15 @@ Variant GuiaService::SetDtVenc(const rdmEmisGuiaPrv::SetDtVencArgs &a, const Cal
     // One read for the invoice, its guide and the typed revenue code of its tax.
     const QString typed = typedCode.isEmpty() ? QString() : normalizedCode(typedCode);
     WriteTransaction tx(m_db, m_kind);
-    Sql q(m_db, m_kind == DbKind::Postgres
-                    ? QStringLiteral("%1 FOR UPDATE OF N").arg(kSetDtVencRead)
-                    : QString::fromLatin1(kSetDtVencRead));
+    if (m_kind == DbKind::Postgres) {
+        // The invoice is locked first, the guide read after: a statement that waited for the
+        // lock reads with the snapshot it started with (READ COMMITTED), in which a guide
+        // committed meanwhile by an emission holding that lock does not exist yet.
+        Sql(m_db, QStringLiteral("SELECT 1 FROM NOTAFISCAL WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                 "FOR UPDATE"))
+            .exec({branch, entry});
+    }
+    Sql q(m_db, QString::fromLatin1(kSetDtVencRead));
     q.exec({typed, branch, entry});
     if (!q.next())
         throw ServiceError(QStringLiteral("Nota fiscal não encontrada: filial %1, lançamento %2.")
@@ -83,7 +89,7 @@ Variant GuiaService::SetDtVenc(const rdmEmisGuiaPrv::SetDtVencArgs &a, const Cal
             .exec({sqlParam(due),
                    code.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(code),
                    other, fine, branch, entry});
-        audit(info.operador, QStringLiteral("ALTERACAO_VENCIMENTO"),
+        audit(info.who(), QStringLiteral("ALTERACAO_VENCIMENTO"),
               QStringLiteral("%1/%2").arg(branch, entry),
               QStringLiteral("vencimento %1 -> %2; receita %3 -> %4; outras entidades %5 -> %6; "
                              "multa %7 -> %8")

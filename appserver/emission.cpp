@@ -175,12 +175,16 @@ struct AccountingError
 // Group: one group per supplier, in the order the suppliers first appear. Every invoice must be
 // of the first one's company and of the tax (the one sent, else the first invoice's), and have
 // a revenue code; the invoices of one supplier share their revenue code and, unless a due date
-// is sent, their due date. Totals come out rounded to cents.
+// is sent (a date of the years 1900 to 9999), their due date. Totals come out rounded to cents.
 void groupBySupplier(Emission &e, const QString &sentTax, const QDate &sentDue)
 {
     if (e.invoices.isEmpty())
         throw ServiceError(QStringLiteral("Para gerar a guia pelo menos uma nota fiscal deve "
                                           "estar selecionada."));
+    if (sentDue.isValid() && !dueDateAllowed(sentDue))
+        throw ServiceError(QStringLiteral("Data de vencimento inválida: %1 (o ano deve estar "
+                                          "entre 1900 e 9999).")
+                               .arg(brDate(sentDue)));
     e.company = e.invoices.first().company;
     e.tax = sentTax.trimmed().isEmpty() ? e.invoices.first().tax : sentTax.trimmed();
     for (int i = 0; i < e.invoices.size(); ++i) {
@@ -403,9 +407,8 @@ Variant GuiaService::emitGuides(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a, const Ca
 
     const QString operation = entries ? QStringLiteral("E") : QStringLiteral("S");
     const Criteria listing = listingCriteria(a, operation);
-    QString operador = a.nomeOperador.trimmed();
-    if (operador.isEmpty())
-        operador = info.operador;
+    // The request's operator; the one the screen names in its arguments only when it sends none.
+    const QString operador = info.who(a.nomeOperador.trimmed());
     if (entries && a.idGerConPagGuia.trimmed() == QLatin1String("S"))
         return emitWithPayables(a, operador, branches, launches, listing);
 

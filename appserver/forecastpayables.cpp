@@ -55,7 +55,7 @@ Variant GuiaService::GetVdContaPagar(const rdmEmisGuiaPrv::GetVdContaPagarArgs &
             while (select.next()) {
                 ids << select.value(0).toLongLong();
                 // The audit row keeps what was deleted.
-                audit(info.operador, QStringLiteral("EXCLUSAO_CONTA_PREVISTA"),
+                audit(info.who(), QStringLiteral("EXCLUSAO_CONTA_PREVISTA"),
                       QStringLiteral("%1/%2").arg(branch, entry),
                       QStringLiteral("conta prevista %1 de R$ %2 com vencimento em %3")
                           .arg(select.value(0).toLongLong())

@@ -2,6 +2,8 @@
 
 #include "sqlhelpers.h"
 
+#include "net/rpcargs.h"
+
 #include <cmath>
 
 namespace fis {
@@ -53,8 +55,8 @@ Variant emptyOf(ArgKind kind)
     return {};
 }
 
-// The arity and kinds of a call, as the server framing checks them; nulls become the empty
-// value of their kind.
+// The arity, kinds and values of a call, as the server framing checks them; nulls become the
+// empty value of their kind.
 void checkArguments(const rdmEmisGuiaPrv::MethodDecl &decl, QList<Variant> &args)
 {
     const QString method = QString::fromLatin1(decl.name);
@@ -71,6 +73,10 @@ void checkArguments(const rdmEmisGuiaPrv::MethodDecl &decl, QList<Variant> &args
                                    .arg(method)
                                    .arg(i + 1)
                                    .arg(argKindName(kind)));
+        QString why;
+        if (!checkArgument(args[i], &why))
+            throw ServiceError(
+                QStringLiteral("%1: argumento %2: %3.").arg(method).arg(i + 1).arg(why));
         if (args[i].isNull())
             args[i] = emptyOf(kind);
     }

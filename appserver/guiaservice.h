@@ -34,7 +34,15 @@ inline constexpr double kMinimumGuideValue = 10.0;
 struct CallInfo
 {
     QString peer;     // client address, for the audit trail
-    QString operador; // operator name when the call carries none of its own
+    QString operador; // the operator the request carries (see docs/protocol.md); may be empty
+
+    // Whom the audit trail names: the request's operator, else `fallback`, else the address.
+    QString who(const QString &fallback = {}) const
+    {
+        if (!operador.isEmpty())
+            return operador;
+        return fallback.isEmpty() ? peer : fallback;
+    }
 };
 
 class GuiaService

@@ -1,24 +1,31 @@
 // fis-appserver: the application server of the GPS emission screen.
 //
-//   fis-appserver --listen 127.0.0.1:PORT --database URL [--demo-data N] [--token T]
+//   fis-appserver --listen 127.0.0.1:PORT --database URL [--demo-data N]
+//                 [--token T | --token-file FILE] [--threads N]
 //
 // URL is a SQLite file (created with its schema on first start) or
 // postgresql://user@host:port/db. Port 0 picks a free port; the chosen one is printed as
-// "listening on 127.0.0.1:<port>". One log line per call goes to stderr. SIGTERM and SIGINT
+// "listening on 127.0.0.1:<port>". The token may also come from FIS_APPSERVER_TOKEN; an address
+// that is not loopback requires one. One log line per call goes to stderr. SIGTERM and SIGINT
 // stop the server cleanly.
 #include "database.h"
 #include "demodata.h"
 #include "rpcbinding.h"
 
+#include "net/httplistener.h"
 #include "net/rpcserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
+#include <QSqlError>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <pthread.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -41,11 +48,49 @@ const char *outcomeName(fis::RpcOutcome o)
     return "?";
 }
 
+// The shared token: --token (visible to every local user in the process list), else the first
+// line of --token-file, else FIS_APPSERVER_TOKEN. False with *error when a file cannot be used.
+bool readToken(const QCommandLineParser &parser, const QCommandLineOption &tokenOpt,
+               const QCommandLineOption &fileOpt, QString *token, QString *error)
+{
+    if (parser.isSet(tokenOpt)) {
+        *token = parser.value(tokenOpt);
+        return true;
+    }
+    if (parser.isSet(fileOpt)) {
+        QFile file(parser.value(fileOpt));
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error =
+                QStringLiteral("--token-file: %1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
+        *token = QString::fromUtf8(file.readLine(4096)).trimmed();
+        if (token->isEmpty()) {
+            *error = QStringLiteral("--token-file: %1 está vazio").arg(file.fileName());
+            return false;
+        }
+        return true;
+    }
+    *token = qEnvironmentVariable("FIS_APPSERVER_TOKEN").trimmed();
+    return true;
+}
+
+// Every connection is a file descriptor: allow as many as the system lets this process have.
+void raiseOpenFileLimit()
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    raiseOpenFileLimit();
     QCoreApplication::setApplicationName(QStringLiteral("fis-appserver"));
 
     QCommandLineParser parser;
@@ -62,13 +107,19 @@ int main(int argc, char **argv)
         QStringLiteral("demo-data"),
         QStringLiteral("Gera N notas fiscais de demonstração num banco vazio."),
         QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption tokenOpt(QStringLiteral("token"),
-                                      QStringLiteral("Ficha exigida dos clientes."),
-                                      QStringLiteral("ficha"));
+    const QCommandLineOption tokenOpt(
+        QStringLiteral("token"),
+        QStringLiteral("Ficha exigida dos clientes (visível na lista de processos: prefira "
+                       "--token-file ou FIS_APPSERVER_TOKEN)."),
+        QStringLiteral("ficha"));
+    const QCommandLineOption tokenFileOpt(
+        QStringLiteral("token-file"),
+        QStringLiteral("Arquivo cuja primeira linha é a ficha exigida dos clientes."),
+        QStringLiteral("arquivo"));
     const QCommandLineOption threadsOpt(QStringLiteral("threads"),
                                         QStringLiteral("Linhas de execução (padrão 32)."),
                                         QStringLiteral("N"), QStringLiteral("32"));
-    parser.addOptions({listenOpt, dbOpt, demoOpt, tokenOpt, threadsOpt});
+    parser.addOptions({listenOpt, dbOpt, demoOpt, tokenOpt, tokenFileOpt, threadsOpt});
     parser.process(app);
 
     const QString listen = parser.value(listenOpt);
@@ -78,18 +129,20 @@ int main(int argc, char **argv)
     const QString host = colon > 0 ? listen.left(colon) : QString();
     if (!portOk || port < 0 || port > 65535 || host.isEmpty())
         return fail(QStringLiteral("endereço inválido em --listen: %1").arg(listen));
-    const bool loopback = host.startsWith(QLatin1String("127.")) ||
-                          host == QLatin1String("localhost") || host == QLatin1String("::1");
-    const QString token = parser.value(tokenOpt);
-    if (!loopback && token.isEmpty())
-        return fail(QStringLiteral("escutar em %1 exige --token").arg(host));
+    QString token, error;
+    if (!readToken(parser, tokenOpt, tokenFileOpt, &token, &error))
+        return fail(error);
+    // Loopback is what the name resolves to, not how it is spelt.
+    if (token.isEmpty() && !fis::isLoopbackHost(host))
+        return fail(QStringLiteral("escutar em %1 exige uma ficha (--token, --token-file ou "
+                                   "FIS_APPSERVER_TOKEN)")
+                        .arg(host));
     bool demoOk = false;
     const int demo = parser.value(demoOpt).toInt(&demoOk);
     if (!demoOk || demo < 0)
         return fail(QStringLiteral("--demo-data deve ser um número >= 0"));
 
     fis::DbConfig config;
-    QString error;
     if (!fis::DbConfig::parse(parser.value(dbOpt), &config, &error))
         return fail(error);
     {
@@ -123,15 +176,34 @@ int main(int argc, char **argv)
     fis::RpcServerOptions options;
     options.host = host;
     options.port = port;
+    options.loopbackOnly = token.isEmpty(); // the resolved address is checked again on binding
     options.token = token.toUtf8();
     // The largest honest request is a selection packet of a few thousand invoices.
     options.maxBodyBytes = 16 * 1024 * 1024;
     options.threads = qBound(2, parser.value(threadsOpt).toInt(), 256);
     options.onThreadStop = [](int) { fis::closeThreadConnection(); };
+    options.healthCheck = [config](int) {
+        try {
+            QSqlDatabase db = fis::threadConnection(config);
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("SELECT 1")))
+                return QString();
+            const QString why = q.lastError().text();
+            q = QSqlQuery();
+            fis::closeThreadConnection(); // the next call opens a fresh one
+            return QStringLiteral("banco de dados indisponível: %1").arg(why);
+        } catch (const std::exception &e) {
+            return QStringLiteral("banco de dados indisponível: %1")
+                .arg(QString::fromUtf8(e.what()));
+        }
+    };
     options.onCall = [](const fis::RpcCallLog &log) {
         const QByteArray line =
             QStringLiteral("%1 %2 %3 %4 ms %5%6\n")
-                .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs), log.peer,
+                .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs),
+                     log.operatorName.isEmpty()
+                         ? log.peer
+                         : QStringLiteral("%1 (%2)").arg(log.peer, log.operatorName.left(60)),
                      log.method.isEmpty() ? QStringLiteral("-") : log.method)
                 .arg(double(log.duration.count()) / 1000.0, 0, 'f', 3)
                 .arg(QLatin1String(outcomeName(log.outcome)),

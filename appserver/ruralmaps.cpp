@@ -146,7 +146,7 @@ Variant GuiaService::GeraFunRural(const rdmEmisGuiaPrv::GeraFunRuralArgs &a, con
             ++marked;
         }
         if (marked > 0)
-            audit(info.operador, QStringLiteral("EMISSAO_FUNRURAL"), a.stNrMapa,
+            audit(info.who(), QStringLiteral("EMISSAO_FUNRURAL"), a.stNrMapa,
                   QStringLiteral("%1 mapa(s) marcados como emitidos").arg(marked));
         tx.commit();
     }

@@ -75,6 +75,11 @@ PacketField dt(const char *name)
     return {QString::fromLatin1(name), FieldType::DateTime, 0};
 }
 
+bool dueDateAllowed(const QDate &d)
+{
+    return d.isValid() && d.year() >= 1900 && d.year() <= 9999;
+}
+
 QString normalizedCode(const QString &code)
 {
     QString c = code.trimmed();

@@ -115,6 +115,8 @@ PacketField dt(const char *name);
 
 // Revenue codes are kept as four digits; a typed "631" means "0631".
 QString normalizedCode(const QString &code);
+// The due dates a guide may have, typed (SetDtVenc) or sent with an emission: years 1900 to 9999.
+bool dueDateAllowed(const QDate &d);
 // A status letter of `allowed`, upper case; empty means `all`; anything else is refused.
 QString statusLetter(const QString &raw, const char *allowed, const char *all);
 

@@ -209,6 +209,7 @@ void TfrmEmiPrevSocial::netEmisGuiaPrevBeforeConnect(TNetConnection *sender)
     sender->setPort(Quorvin::WebPort());
     sender->setHost(Quorvin::WebURL());
     sender->setAuthToken(Quorvin::AuthToken());
+    sender->setOperatorName(Quorvin::NomeOperador());
 }
 
 void CriaEmiPrevSocial()

@@ -1,4 +1,5 @@
-// Writes the seed corpus of the fuzz targets: a few well-formed requests and answers.
+// Writes the seed corpus of the fuzz targets: a few well-formed requests, answers and packets.
+#include "data/packet.h"
 #include "net/rpcwire.h"
 
 #include <QDir>
@@ -27,9 +28,19 @@ int main(int argc, char **argv)
     const QString root = QString::fromLocal8Bit(argv[1]);
     const QString requests = root + QStringLiteral("/request");
     const QString responses = root + QStringLiteral("/response");
-    if (!QDir().mkpath(requests) || !QDir().mkpath(responses))
+    const QString packets = root + QStringLiteral("/packet");
+    if (!QDir().mkpath(requests) || !QDir().mkpath(responses) || !QDir().mkpath(packets))
         return 1;
 
+    const QList<PacketField> fields = {{QStringLiteral("A"), FieldType::String, 4},
+                                       {QStringLiteral("B"), FieldType::FixedString, 1},
+                                       {QStringLiteral("C"), FieldType::Float, 0},
+                                       {QStringLiteral("D"), FieldType::DateTime, 0}};
+    const DataPacket rows = buildPacket(
+        fields,
+        {{QStringLiteral("0001"), QStringLiteral("S"), 1234.56, makeDate(TDateTime(46000.5))},
+         {Variant(), Variant(), Variant(), Variant()},
+         {QStringLiteral("çã"), QStringLiteral("U"), -0.25, makeDate(TDateTime(2))}});
     const QList<Variant> values = {
         makeText(QStringLiteral("S")),
         makeText(QStringLiteral("_0001_0002_")),
@@ -43,10 +54,14 @@ int main(int argc, char **argv)
     };
     bool ok = true;
     int n = 0;
-    ok &= save(requests, n++, encodeRequest({QStringLiteral("GetParamFiscal"), {}}));
-    ok &= save(requests, n++, encodeRequest({QStringLiteral("GetEmisGuiaPrev"), values}));
+    ok &= save(requests, n++, encodeRequest({QStringLiteral("GetParamFiscal"), {}, {}}));
+    ok &= save(requests, n++, encodeRequest({QStringLiteral("GetEmisGuiaPrev"), values, {}}));
+    ok &=
+        save(requests, n++,
+             encodeRequest(
+                 {QStringLiteral("GetVdContaPagar"), {makePacket(rows)}, QStringLiteral("MARIA")}));
     for (const Variant &v : values)
-        ok &= save(requests, n++, encodeRequest({QStringLiteral("SetDtVenc"), {v, v}}));
+        ok &= save(requests, n++, encodeRequest({QStringLiteral("SetDtVenc"), {v, v}, {}}));
 
     n = 0;
     ok &= save(responses, n++, encodeResponse(RpcResponse::failure(QStringLiteral("erro"))));
@@ -56,5 +71,16 @@ int main(int argc, char **argv)
         r.out = {{0, v}, {25, makeText(QStringLiteral("0001"))}};
         ok &= save(responses, n++, encodeResponse(r));
     }
+
+    // Packets: every field type with nulls, an empty one, and other valid encodings (rows of
+    // indefinite length, a chunked text, an extra field attribute, an integer for a float, a bare
+    // number for a date).
+    n = 0;
+    ok &= save(packets, n++, rows.bytes);
+    ok &= save(packets, n++, buildPacket(fields, {}).bytes);
+    ok &= save(packets, n++,
+               QByteArray::fromHex("846a6669732d7061636b65740183836141667374726"
+                                   "96e670084614265666c6f617400f5836143686461746574696d65009f"
+                                   "837f6361c3a764c3a7c3a36161ff182a19b3b0ff"));
     return ok ? 0 : 1;
 }

@@ -53,7 +53,8 @@ int main(int argc, char **argv)
     const RpcRequest sample{QStringLiteral("Echo"),
                             {makeText(QStringLiteral("0001")), makeText(QStringLiteral("123456")),
                              makeText(QStringLiteral("20/01/2026")),
-                             makeText(QStringLiteral("2631")), makeFloat(0.0), makeFloat(12.5)}};
+                             makeText(QStringLiteral("2631")), makeFloat(0.0), makeFloat(12.5)},
+                            {}};
     const std::string requestBody = encodeRequest(sample).toStdString();
 
     // Bare baseline: httplib echoing the body back.

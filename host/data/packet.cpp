@@ -165,7 +165,7 @@ public:
     }
     void skipValue()
     {
-        if (!r.next())
+        if (!r.next(kMaxVariantDepth))
             fail(QStringLiteral("conteúdo truncado ou corrompido"));
     }
 
@@ -359,6 +359,8 @@ private:
     {
         if (!std::isfinite(d))
             fail(QStringLiteral("número inválido"));
+        if ((isDate || c.type == FieldType::DateTime) && !TDateTime(d).inRange())
+            fail(QStringLiteral("data fora do intervalo (anos 1 a 9999)"));
         if (c.isText()) {
             const QString s = isDate ? detail::dateToText(TDateTime(d)) : detail::floatToText(d);
             storeConverted(c, def, Variant(s));
@@ -437,6 +439,12 @@ private:
             qsizetype chunk = r.currentStringChunkSize();
             if (chunk < 0)
                 chunk = 0;
+            // The claimed size is only a claim: never reserve more than the packet still holds.
+            if (chunk > m_bytes.size() - r.currentOffset()) {
+                m_fieldName = def.name;
+                c.text.truncate(begin);
+                fail(QStringLiteral("texto de %1 bytes além do fim do pacote").arg(chunk));
+            }
             char *at = c.text.reserveMore(chunk);
             const auto res = r.readStringChunk(at, chunk);
             if (res.status == QCborStreamReader::EndOfString)
@@ -446,6 +454,12 @@ private:
                 c.text.truncate(begin);
                 check();
                 fail(QStringLiteral("texto corrompido"));
+            }
+            // Every chunk of a text is UTF-8 on its own; the reader does not check it here.
+            if (!QByteArrayView(at, res.data).isValidUtf8()) {
+                m_fieldName = def.name;
+                c.text.truncate(begin);
+                fail(QStringLiteral("texto com UTF-8 inválido"));
             }
             c.text.commit(res.data);
         }
@@ -577,7 +591,7 @@ bool fitsAsIs(const Variant &v, const PacketField &f)
     if (f.type == FieldType::Float && t == QMetaType::fromType<double>())
         return std::isfinite(*static_cast<const double *>(v.constData()));
     if (f.type == FieldType::DateTime && t == QMetaType::fromType<TDateTime>())
-        return std::isfinite(static_cast<const TDateTime *>(v.constData())->value);
+        return static_cast<const TDateTime *>(v.constData())->inRange();
     return false;
 }
 

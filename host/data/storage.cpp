@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace fis::detail {
@@ -15,6 +16,10 @@ namespace fis::detail {
 
 char *Arena::reserveMore(qsizetype n)
 {
+    // Bounded so that neither the sum nor the doubling below can overflow.
+    constexpr qsizetype kMax = std::numeric_limits<qsizetype>::max() / 4;
+    if (n < 0 || n > kMax - m_size)
+        throw std::bad_alloc();
     if (m_size + n > m_cap) {
         qsizetype cap = std::max<qsizetype>(m_cap * 2, 256);
         while (cap < m_size + n)
@@ -330,7 +335,7 @@ Variant convertForField(const Variant &raw, FieldType type, int size, const QStr
                 throw mismatch(QStringLiteral("'%1' não é uma data válida").arg(v.toString()));
         } else
             throw mismatch(QStringLiteral("esperada data, recebido %1").arg(kindName(kind)));
-        if (!std::isfinite(d.value))
+        if (!d.inRange())
             throw mismatch(QStringLiteral("data fora do intervalo"));
         return d.isNull() ? Variant() : makeDate(d);
     }

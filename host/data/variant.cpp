@@ -12,7 +12,6 @@ namespace {
 
 const QDate kEpoch(1899, 12, 30);
 constexpr double kMsPerDay = 86400000.0;
-constexpr int kMaxDepth = 32;
 
 bool fail(QString *error, const QString &why)
 {
@@ -71,14 +70,14 @@ TDateTime TDateTime::fromDateTime(const QDateTime &dateTime)
 
 QDate TDateTime::toDate() const
 {
-    if (isNull())
+    if (isNull() || !inRange())
         return QDate();
     return kEpoch.addDays(qint64(std::floor(value)));
 }
 
 QDateTime TDateTime::toDateTime() const
 {
-    if (isNull())
+    if (isNull() || !inRange())
         return QDateTime();
     const double whole = std::floor(value);
     const int ms = int(std::llround((value - whole) * kMsPerDay));
@@ -194,7 +193,7 @@ void writeVariant(QCborStreamWriter &writer, const Variant &v)
 
 bool readVariant(QCborStreamReader &reader, Variant *out, QString *error, int depth)
 {
-    if (depth > kMaxDepth)
+    if (depth > kMaxVariantDepth)
         return fail(error, QStringLiteral("valor aninhado demais"));
     if (reader.lastError() != QCborError::NoError || !reader.isValid())
         return fail(error, QStringLiteral("dados incompletos ou corrompidos"));
@@ -241,8 +240,8 @@ bool readVariant(QCborStreamReader &reader, Variant *out, QString *error, int de
                              : reader.isFloat() ? double(reader.toFloat())
                                                 : integerValue(reader);
             reader.next();
-            if (!std::isfinite(d))
-                return fail(error, QStringLiteral("data inválida"));
+            if (!TDateTime(d).inRange())
+                return fail(error, QStringLiteral("data fora do intervalo (anos 1 a 9999)"));
             *out = makeDate(TDateTime(d));
             return true;
         }

@@ -34,23 +34,32 @@ using Variant = QVariant;
 
 inline constexpr quint64 kCborTagDateTime = 40001;
 inline constexpr quint64 kCborTagPacket = 40002;
+// Deepest nesting of arrays a decoder follows (values, and values it skips).
+inline constexpr int kMaxVariantDepth = 32;
 
 // A date-time as days since 30/12/1899 with the time of day as fraction. 0 means "no date".
+// Only the years 1 to 9999 are dates: a value outside them (or not finite) converts to no date,
+// and the decoders refuse it.
 struct TDateTime
 {
+    static constexpr double kFirstDay = -693593.0; // 01/01/0001
+    static constexpr double kEndDay = 2958466.0;   // 01/01/10000, the first day past the range
+
     double value = 0.0;
 
     constexpr TDateTime() = default;
     constexpr explicit TDateTime(double days) : value(days) {}
 
     bool isNull() const { return value == 0.0; }
+    // Finite and within the years 1 to 9999 (the null date is).
+    constexpr bool inRange() const { return value >= kFirstDay && value < kEndDay; }
     // Whole days only: the date part of a date-time.
     TDateTime datePart() const;
 
     static TDateTime fromDate(const QDate &date);
     static TDateTime fromDateTime(const QDateTime &dateTime);
-    QDate toDate() const;          // invalid QDate for the null date
-    QDateTime toDateTime() const;  // invalid QDateTime for the null date
+    QDate toDate() const;         // invalid QDate for the null date or one out of range
+    QDateTime toDateTime() const; // invalid QDateTime for the null date or one out of range
 
     friend constexpr bool operator==(TDateTime a, TDateTime b) { return a.value == b.value; }
     friend constexpr auto operator<=>(TDateTime a, TDateTime b) { return a.value <=> b.value; }
@@ -74,10 +83,22 @@ QString kindName(VariantKind kind);
 // Types that have no meaning here come back unchanged and kindOf() reports Invalid.
 Variant normalized(const Variant &v);
 
-inline Variant makeText(const QString &s) { return Variant(s); }
-inline Variant makeFloat(double d) { return Variant(d); }
-inline Variant makeDate(TDateTime d) { return Variant::fromValue(d); }
-inline Variant makePacket(const DataPacket &p) { return Variant::fromValue(p); }
+inline Variant makeText(const QString &s)
+{
+    return Variant(s);
+}
+inline Variant makeFloat(double d)
+{
+    return Variant(d);
+}
+inline Variant makeDate(TDateTime d)
+{
+    return Variant::fromValue(d);
+}
+inline Variant makePacket(const DataPacket &p)
+{
+    return Variant::fromValue(p);
+}
 
 // CBOR codec of one variant. writeVariant() throws std::invalid_argument for an Invalid kind.
 void writeVariant(QCborStreamWriter &writer, const Variant &v);

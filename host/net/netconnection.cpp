@@ -62,6 +62,7 @@ struct TNetConnection::Impl
     bool throwException = false;
     int timeoutMs = kDefaultTimeoutMs;
     QString token;
+    QString operatorName;
     BeforeConnectEvent beforeConnect;
 
     bool connected = false;
@@ -187,6 +188,16 @@ void TNetConnection::setAuthToken(const QString &token)
     d->token = token;
 }
 
+QString TNetConnection::operatorName() const
+{
+    return d->operatorName;
+}
+
+void TNetConnection::setOperatorName(const QString &name)
+{
+    d->operatorName = name;
+}
+
 void TNetConnection::setBeforeConnect(BeforeConnectEvent handler)
 {
     d->beforeConnect = std::move(handler);
@@ -247,6 +258,7 @@ Variant TNetConnection::call(const QString &method, const QList<Variant *> &args
 
     fis::RpcRequest request;
     request.method = method;
+    request.operatorName = d->operatorName;
     request.args.reserve(args.size());
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (!args[i])

@@ -43,6 +43,7 @@ class TNetConnection : public QObject
     Q_PROPERTY(bool throwException READ throwException WRITE setThrowException)
     Q_PROPERTY(int timeout READ timeout WRITE setTimeout)
     Q_PROPERTY(QString authToken READ authToken WRITE setAuthToken)
+    Q_PROPERTY(QString operatorName READ operatorName WRITE setOperatorName)
     Q_PROPERTY(bool connected READ connected WRITE setConnected)
 
 public:
@@ -66,6 +67,10 @@ public:
     void setTimeout(int milliseconds);
     QString authToken() const; // sent with every call when not empty
     void setAuthToken(const QString &token);
+    // Who works at this client (the login's operator): sent with every call, in the request
+    // itself, so that the server records it; empty sends none.
+    QString operatorName() const;
+    void setOperatorName(const QString &name);
 
     void setBeforeConnect(BeforeConnectEvent handler);
 

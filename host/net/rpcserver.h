@@ -1,11 +1,16 @@
 #pragma once
-// The server side of the remote calls: an HTTP listener (cpp-httplib, thread pool) that decodes
-// each request, checks it against the registered method's declaration, runs the handler and
-// answers the result together with the by-reference arguments.
+// The server side of the remote calls: an HTTP listener (net/httplistener.h) whose fixed pool
+// of worker threads read each request whole without waiting on any client, then decode it,
+// check it against the registered method's declaration, run the handler and answer the result
+// together with the by-reference arguments. A slow or idle client never holds a worker.
 //
-// Every malformed request (bad or truncated CBOR, wrong content, body over the limit), unknown
-// object or method, wrong arity or wrong kind, missing token and every exception thrown by a
-// handler is answered with an error response; the server stays up.
+// Every malformed request (bad or truncated CBOR, wrong content, body over the limit, a request
+// too slow to arrive), unknown object or method, wrong arity or wrong kind, an argument no
+// method may receive (see net/rpcargs.h), missing token and every exception thrown by a handler
+// is answered with an error response; the server stays up.
+//
+// GET /health answers 200 "ok" when the health check passes (503 with its reason otherwise),
+// without token: it says nothing but whether the server can work.
 #include "data/variant.h"
 #include "net/rpcwire.h"
 
@@ -42,7 +47,8 @@ struct RpcContext
     QString object;
     QString method;
     int threadIndex = -1;
-    QString peer; // "address:port" of the client
+    QString peer;         // "address:port" of the client
+    QString operatorName; // who works at the client, as the request says (may be empty)
 };
 
 // The handler gets the arguments already checked and converted to the declared kinds; it may
@@ -65,19 +71,26 @@ struct RpcCallLog
     QString error; // the error text answered, when not Ok
     int threadIndex = -1;
     QString peer;
+    QString operatorName;
 };
 
 struct RpcServerOptions
 {
     QString host = QStringLiteral("127.0.0.1");
-    int port = 0;     // 0 = any free port; RpcServer::port() tells which
-    QByteArray token; // when set, every request must carry it
-    int threads = 32; // worker threads; one per concurrently connected (keep-alive) client
-    qint64 maxBodyBytes = 64 * 1024 * 1024;
-    // Idle time before a persistent connection is closed. An open connection holds a worker, so
-    // this also bounds how long a new client may wait when every worker is taken.
+    int port = 0;                           // 0 = any free port; RpcServer::port() tells which
+    bool loopbackOnly = false;              // refuse to listen on an address that is not loopback
+    QByteArray token;                       // when set, every request must carry it
+    int threads = 32;                       // worker threads: calls running at once
+    qint64 maxBodyBytes = 64 * 1024 * 1024; // whatever the framing
+    int maxConnections = 1024;
+    // Idle time before a persistent connection is closed.
     int keepAliveSeconds = 15;
-    int readTimeoutSeconds = 30;
+    // A request whose bytes stop coming for this long is dropped (408)...
+    int readTimeoutSeconds = 5;
+    // ...and so is one not all there after this long.
+    int requestTimeoutSeconds = 30;
+    // GET /health: runs on a worker; an empty text means healthy, else why not.
+    std::function<QString(int threadIndex)> healthCheck;
 
     // Run on each worker thread when it starts and just before it ends (after stop()).
     std::function<void(int threadIndex)> onThreadStart;
@@ -109,9 +122,10 @@ public:
                    RpcHandler handler);
 
     // Binds and starts listening in a thread of its own. False (and errorString()) when the
-    // address cannot be bound.
+    // address cannot be bound (or is not loopback when loopbackOnly is set).
     bool start();
-    // Stops listening, waits for running calls to end and joins every worker. Idempotent.
+    // Stops listening, closes idle connections, waits for running calls to end and their
+    // answers to go out, and joins every worker. Idempotent.
     void stop();
     bool isRunning() const;
     int port() const; // the bound port, 0 before start()

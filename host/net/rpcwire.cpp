@@ -97,9 +97,13 @@ QByteArray encodeRequest(const RpcRequest &request)
 {
     QByteArray bytes;
     QCborStreamWriter writer(&bytes);
-    writer.startMap(2);
+    writer.startMap(request.operatorName.isEmpty() ? 2 : 3);
     writer.append(QLatin1String("method"));
     writer.append(request.method);
+    if (!request.operatorName.isEmpty()) {
+        writer.append(QLatin1String("operator"));
+        writer.append(request.operatorName);
+    }
     writer.append(QLatin1String("args"));
     writer.startArray(quint64(request.args.size()));
     for (const Variant &arg : request.args)
@@ -147,6 +151,7 @@ bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error)
     RpcRequest request;
     bool haveMethod = false;
     bool haveArgs = false;
+    bool haveOperator = false;
     const bool ok = readMap(reader, QStringLiteral("o pedido"), error, [&] {
         QString key;
         if (!readText(reader, &key))
@@ -159,6 +164,14 @@ bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error)
             haveMethod = true;
             return true;
         }
+        if (key == QLatin1String("operator")) {
+            if (haveOperator)
+                return fail(error, QStringLiteral("chave \"operator\" repetida"));
+            if (!readText(reader, &request.operatorName))
+                return fail(error, QStringLiteral("o nome do operador não é um texto"));
+            haveOperator = true;
+            return true;
+        }
         if (key == QLatin1String("args")) {
             if (haveArgs)
                 return fail(error, QStringLiteral("chave \"args\" repetida"));
@@ -166,7 +179,7 @@ bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error)
             return readVariantList(reader, &request.args, error);
         }
         // Unknown keys are skipped so that later versions may add some.
-        if (streamBroken(reader) || !reader.next())
+        if (streamBroken(reader) || !reader.next(kMaxVariantDepth))
             return fail(error, QStringLiteral("valor da chave \"%1\" corrompido").arg(key));
         return true;
     });
@@ -236,7 +249,7 @@ bool decodeResponse(const QByteArray &bytes, RpcResponse *out, QString *error)
                 return true;
             });
         }
-        if (streamBroken(reader) || !reader.next())
+        if (streamBroken(reader) || !reader.next(kMaxVariantDepth))
             return fail(error, QStringLiteral("valor da chave \"%1\" corrompido").arg(key));
         return true;
     });

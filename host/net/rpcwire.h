@@ -4,7 +4,7 @@
 // A call is an HTTP POST to /call/<server object> with a CBOR body; the answer is a CBOR body too.
 // Values inside are encoded as in data/variant.h. docs/protocol.md has the byte-level layout.
 //
-//   request  = map { "method": text, "args": [ variant, ... ] }
+//   request  = map { "method": text, "args": [ variant, ... ], "operator": text }
 //   response = map { "ok": bool, "result": variant, "out": map { uint position: variant },
 //                    "error": text }
 //
@@ -29,7 +29,8 @@ inline constexpr int kRpcMaxArgs = 1024;
 struct RpcRequest
 {
     QString method;
-    QList<Variant> args; // by position
+    QList<Variant> args;  // by position
+    QString operatorName; // who works at the client (its login); sent only when not empty
 };
 
 struct RpcResponse

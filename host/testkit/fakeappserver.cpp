@@ -45,8 +45,8 @@ bool FakeAppServer::start()
         const QString method = it.key();
         const QList<RpcParam> params = it.value();
         server->addMethod(m_object, method, params,
-                          [this, method, params](QList<Variant> &args, const RpcContext &) {
-                              return handle(method, params, args);
+                          [this, method, params](QList<Variant> &args, const RpcContext &context) {
+                              return handle(method, params, args, context.operatorName);
                           });
     }
     if (!server->start()) {
@@ -144,7 +144,7 @@ void FakeAppServer::fail(const QString &text)
 }
 
 Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &params,
-                              QList<Variant> &args)
+                              QList<Variant> &args, const QString &operatorName)
 {
     Answer answer;
     bool have = false;
@@ -163,8 +163,8 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
     }
     if (!have) {
         if (m_upstreamPort > 0) {
-            // One kept connection, as the module keeps its own: the real server knows its client
-            // by it (the operator of a listing is the one of the write-backs that follow).
+            // One kept connection, as the module keeps its own; each call goes on with the
+            // operator it came with, which the real server records.
             std::lock_guard lock(m_upstreamMutex);
             if (!m_upstream) {
                 m_upstream = std::make_unique<TNetConnection>();
@@ -174,6 +174,7 @@ Variant FakeAppServer::handle(const QString &method, const QList<RpcParam> &para
                 m_upstream->setAuthToken(m_upstreamToken);
                 m_upstream->setThrowException(true);
             }
+            m_upstream->setOperatorName(operatorName);
             QList<Variant *> refs;
             for (Variant &a : args)
                 refs.append(&a);

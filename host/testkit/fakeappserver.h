@@ -85,7 +85,8 @@ public:
     std::function<QString()> progressProbe;
 
 private:
-    Variant handle(const QString &method, const QList<RpcParam> &params, QList<Variant> &args);
+    Variant handle(const QString &method, const QList<RpcParam> &params, QList<Variant> &args,
+                   const QString &operatorName);
     void fail(const QString &text);
 
     QString m_object;

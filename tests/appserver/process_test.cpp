@@ -11,6 +11,8 @@
 #include <QSqlError>
 
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <latch>
 #include <thread>
 
@@ -130,6 +132,47 @@ QString errorText(TNetConnection &net, const Variant &result)
 {
     return net.lastCallFailed() ? net.lastError()
                                 : QStringLiteral("<sem erro: %1>").arg(result.toString());
+}
+
+// The result row of an "EF" emission: "CDRESULT|DSRESULT", or the call's error.
+QString emissionOutcome(TNetConnection &net, const Variant &r)
+{
+    if (net.lastCallFailed())
+        return QStringLiteral("FALHA|") + net.lastError();
+    const QVariantList parts = r.toList();
+    if (parts.size() != 3)
+        return QStringLiteral("<resposta inesperada>");
+    const PacketReader result = packetOf(parts[0]);
+    return cell(result, 0, "CDRESULT") + u'|' + cell(result, 0, "DSRESULT");
+}
+
+GuiaCall emission(int first, int count)
+{
+    GuiaCall ef;
+    ef.op = QStringLiteral("EF");
+    QStringList branches, entries;
+    for (int i = first; i < first + count; ++i) {
+        branches << QStringLiteral("0001");
+        entries << QString::number(i);
+    }
+    ef.filiais = QStringLiteral("_") + branches.join(u'_') + u'_';
+    ef.lanctos = QStringLiteral("_") + entries.join(u'_') + u'_';
+    return ef;
+}
+
+// A one-field packet whose only text cell claims 2^63-1 bytes: 66 bytes in all.
+QByteArray packetClaimingTheWorld()
+{
+    QByteArray b = QByteArray::fromHex("84"                     // array(4)
+                                       "6a6669732d7061636b6574" // "fis-packet"
+                                       "01"                     // version 1
+                                       "81"                     // one field:
+                                       "8368434446494c49414c"   //   "CDFILIAL"
+                                       "66737472696e6704"       //   "string", 4
+                                       "81"                     // one row
+                                       "81"                     // of one value:
+                                       "7b7fffffffffffffff");   //   text of 2^63-1 bytes
+    return b + QByteArray(66 - b.size(), 'x');
 }
 
 TEST_P(AppServerTest, TableOfCallsAndErrorsLeavesTheServerAnswering)
@@ -254,7 +297,7 @@ TEST_P(AppServerTest, TableOfCallsAndErrorsLeavesTheServerAnswering)
     EXPECT_TRUE(rejected("not cbor at all"));
     EXPECT_TRUE(rejected(std::string("\xa2\x66method", 8))); // truncated map
     EXPECT_TRUE(
-        rejected(encodeRequest({QStringLiteral("GetParamFiscal"), {}}).left(5).toStdString()));
+        rejected(encodeRequest({QStringLiteral("GetParamFiscal"), {}, {}}).left(5).toStdString()));
     EXPECT_TRUE(rejected(std::string(17 * 1024 * 1024, 'x')));
     EXPECT_TRUE(alive());
 
@@ -390,6 +433,201 @@ TEST_P(AppServerTest, KillDuringEmissionsLeavesNoGuideWithoutItsPayable)
     EXPECT_FALSE(net->lastCallFailed()) << net->lastError().toStdString();
 }
 
+TEST_P(AppServerTest, HostilePacketsAreRefusedAndLeaveEveryWorkerFree)
+{
+    addEntries(300, 1, 20.0);
+    ASSERT_TRUE(server.start(url, {QStringLiteral("--threads"), QStringLiteral("2")}))
+        << server.error().toStdString();
+    const DataPacket hostile{packetClaimingTheWorld()};
+    ASSERT_EQ(hostile.bytes.size(), 66);
+    auto net = client();
+    net->setTimeout(5000);
+    // More hostile calls than there are workers: each is refused at once.
+    for (int i = 0; i < 3; ++i) {
+        const Variant r = call(*net, QStringLiteral("GetVdContaPagar"), {makePacket(hostile)});
+        EXPECT_TRUE(errorText(*net, r).contains(QStringLiteral("Pacote das notas selecionadas "
+                                                               "inválido")))
+            << errorText(*net, r).toStdString();
+    }
+    GuiaCall ef = emission(300, 1);
+    ef.integration = hostile;
+    QList<Variant> args = ef.args();
+    const QString outcome =
+        emissionOutcome(*net, call(*net, QStringLiteral("GetEmisGuiaPrev"), args));
+    EXPECT_TRUE(outcome.startsWith(QStringLiteral("ERR|Pacote de integração contábil inválido")))
+        << outcome.toStdString();
+    EXPECT_EQ(n(QStringLiteral("SELECT COUNT(*) FROM GUIAPREV")), 0);
+
+    call(*net, QStringLiteral("GetParamFiscal"), {});
+    EXPECT_FALSE(net->lastCallFailed()) << net->lastError().toStdString();
+    httplib::Client probe("127.0.0.1", server.port());
+    const auto health = probe.Get("/health");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    EXPECT_EQ(health->body, "ok\n");
+    EXPECT_EQ(server.terminate(), 0);
+}
+
+TEST_P(AppServerTest, ArgumentsNoFieldMayHoldAreRefusedBeforeAnySql)
+{
+    addEntries(320, 2, 20.0);
+    startServer();
+    auto net = client();
+
+    // A NaN total would pass any comparison with the invoices' total.
+    GuiaCall ef = emission(320, 2);
+    ef.total = std::nan("");
+    QList<Variant> args = ef.args();
+    Variant r = call(*net, QStringLiteral("GetEmisGuiaPrev"), args);
+    EXPECT_TRUE(errorText(*net, r).contains(QStringLiteral("Argumento 19")) &&
+                errorText(*net, r).contains(QStringLiteral("número inválido")))
+        << errorText(*net, r).toStdString();
+
+    // A NUL or another control character inside a text, anywhere.
+    for (const QString &entry : {QStringLiteral("320\u0000"), QStringLiteral("32\u00070")}) {
+        r = call(
+            *net, QStringLiteral("SetDtVenc"),
+            {QStringLiteral("0001"), entry, QStringLiteral("18/06/2026"), QString(), 1.0, 0.0});
+        EXPECT_TRUE(errorText(*net, r).contains(QStringLiteral("caractere de controle")))
+            << errorText(*net, r).toStdString();
+    }
+    GuiaCall listing;
+    listing.serie = QStringLiteral("1\u0000' OR '1'='1");
+    args = listing.args();
+    r = call(*net, QStringLiteral("GetEmisGuiaPrev"), args);
+    EXPECT_TRUE(errorText(*net, r).contains(QStringLiteral("Argumento 5")))
+        << errorText(*net, r).toStdString();
+
+    EXPECT_EQ(n(QStringLiteral("SELECT COUNT(*) FROM GUIAPREV")), 0);
+    EXPECT_EQ(n(QStringLiteral("SELECT COUNT(*) FROM AUDITORIA")), 0);
+}
+
+TEST_P(AppServerTest, TheEmissionDueDateFollowsTheDueDateRule)
+{
+    addEntries(340, 1, 20.0);
+    startServer();
+    auto net = client();
+    for (const QDate &due : {QDate(1, 1, 1), QDate(1899, 12, 31)}) {
+        GuiaCall ef = emission(340, 1);
+        ef.venc = due;
+        QList<Variant> args = ef.args();
+        const QString outcome =
+            emissionOutcome(*net, call(*net, QStringLiteral("GetEmisGuiaPrev"), args));
+        EXPECT_TRUE(outcome.startsWith(QStringLiteral("ERR|Data de vencimento inválida")))
+            << outcome.toStdString();
+    }
+    // Past the year 9999 it is no date at all.
+    GuiaCall ef = emission(340, 1);
+    QList<Variant> args = ef.args();
+    args[19] = makeDate(TDateTime(TDateTime::kEndDay + 400));
+    const Variant r = call(*net, QStringLiteral("GetEmisGuiaPrev"), args);
+    EXPECT_TRUE(errorText(*net, r).contains(QStringLiteral("fora do intervalo")))
+        << errorText(*net, r).toStdString();
+    EXPECT_EQ(n(QStringLiteral("SELECT COUNT(*) FROM GUIAPREV")), 0);
+    EXPECT_EQ(n(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR")), 0);
+
+    ef.venc = QDate(2026, 7, 20);
+    args = ef.args();
+    const QString outcome =
+        emissionOutcome(*net, call(*net, QStringLiteral("GetEmisGuiaPrev"), args));
+    EXPECT_TRUE(outcome.startsWith(u"OK|")) << outcome.toStdString();
+    EXPECT_EQ(scalar(db, QStringLiteral("SELECT DTVENCIMENTO FROM CONTAPAGAR")).left(10),
+              QStringLiteral("2026-07-20"));
+}
+
+TEST_P(AppServerTest, DueDateChangesRacingAnEmissionNeverChangeEmittedInvoices)
+{
+    constexpr int kRounds = 8, kInvoices = 300;
+    addEntries(20000, kRounds * kInvoices, 20.0);
+    startServer();
+    int accepted = 0, refused = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const int first = 20000 + round * kInvoices;
+        std::latch go(2);
+        QString emitted, changed;
+        std::thread emitter([&] {
+            auto net = client();
+            QList<Variant> args = emission(first, kInvoices).args();
+            go.arrive_and_wait();
+            emitted = emissionOutcome(*net, call(*net, QStringLiteral("GetEmisGuiaPrev"), args));
+        });
+        std::thread changer([&] {
+            auto net = client();
+            call(*net, QStringLiteral("GetParamFiscal"), {}); // connected before the start
+            go.arrive_and_wait();
+            // While the emission holds the first invoice (it locks in key order).
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 + 15 * round));
+            const Variant r =
+                call(*net, QStringLiteral("SetDtVenc"),
+                     {QStringLiteral("0001"), QString::number(first), QStringLiteral("19/06/2026"),
+                      QStringLiteral("2631"), 7.5, 0.0});
+            changed = net->lastCallFailed() ? net->lastError() : QStringLiteral("OK");
+        });
+        emitter.join();
+        changer.join();
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(emitted.startsWith(u"OK|")) << emitted.toStdString();
+        if (changed == QLatin1String("OK"))
+            ++accepted;
+        else if (changed.contains(QStringLiteral("já foi emitida")))
+            ++refused;
+        else
+            ADD_FAILURE() << changed.toStdString();
+    }
+    // Whoever won, every payable still equals the invoices of its guides.
+    EXPECT_EQ(n(QStringLiteral(
+                  "SELECT COUNT(*) FROM CONTAPAGAR P WHERE ABS(P.VRCONTAPAGAR - (SELECT "
+                  "SUM(N.VRTOTIMPONF + COALESCE(N.VRMULTAGUIA, 0) + COALESCE(N.VROUTRENTGUIA, 0)) "
+                  "FROM GUIAPREV G JOIN NOTAFISCAL N ON N.CDFILIAL = G.CDFILIAL AND "
+                  "N.NRLANCTONF = G.NRLANCTONF WHERE G.NRCONTAPAGAR = P.NRCONTAPAGAR)) > 0.005")),
+              0);
+    EXPECT_EQ(n(QStringLiteral("SELECT COUNT(*) FROM CONTAPAGAR")), kRounds);
+    std::printf("SetDtVenc against an emission: %d accepted before it, %d refused after it\n",
+                accepted, refused);
+}
+
+TEST_P(AppServerTest, TheAuditRecordsTheOperatorEveryCallCarries)
+{
+    addEntries(360, 3, 20.0);
+    startServer();
+    const auto setDue = [&](TNetConnection &net, const QString &entry, double other) {
+        call(net, QStringLiteral("SetDtVenc"),
+             {QStringLiteral("0001"), entry, QStringLiteral("18/06/2026"), QStringLiteral("2631"),
+              other, 0.0});
+        EXPECT_FALSE(net.lastCallFailed()) << net.lastError().toStdString();
+    };
+    const auto lastOperator = [&] {
+        return scalar(db, QStringLiteral("SELECT NMOPERADOR FROM AUDITORIA ORDER BY NRAUDITORIA "
+                                         "DESC LIMIT 1"));
+    };
+    auto ana = client();
+    ana->setOperatorName(QStringLiteral("ANA"));
+    auto beto = client();
+    beto->setOperatorName(QStringLiteral("BETO"));
+
+    // A listing names another operator in its arguments: what counts is the connection's.
+    QList<Variant> args = GuiaCall().args();
+    call(*ana, QStringLiteral("GetEmisGuiaPrev"), args);
+    setDue(*ana, QStringLiteral("360"), 1.0);
+    EXPECT_EQ(lastOperator(), QStringLiteral("ANA"));
+    setDue(*beto, QStringLiteral("361"), 1.0);
+    EXPECT_EQ(lastOperator(), QStringLiteral("BETO"));
+
+    // A client that sends none is known by its address.
+    auto anonymous = client();
+    setDue(*anonymous, QStringLiteral("362"), 1.0);
+    EXPECT_TRUE(lastOperator().startsWith(QStringLiteral("127.0.0.1:")))
+        << lastOperator().toStdString();
+
+    // The emission records the connection's operator too, on the guides and in the audit.
+    args = emission(360, 3).args();
+    const QString outcome =
+        emissionOutcome(*beto, call(*beto, QStringLiteral("GetEmisGuiaPrev"), args));
+    ASSERT_TRUE(outcome.startsWith(u"OK|")) << outcome.toStdString();
+    EXPECT_EQ(lastOperator(), QStringLiteral("BETO"));
+    EXPECT_EQ(n(QStringLiteral("SELECT COUNT(*) FROM GUIAPREV WHERE NMOPERADOR = 'BETO'")), 3);
+}
+
 // The token rule does not depend on the database: SQLite only.
 class TokenTest : public AppServerTest
 {
@@ -397,9 +635,16 @@ class TokenTest : public AppServerTest
 
 TEST_P(TokenTest, IsRequiredAwayFromLoopback)
 {
-    ServerProcess open;
-    EXPECT_FALSE(open.start(url, {QStringLiteral("--listen"), QStringLiteral("0.0.0.0:0")}));
-    EXPECT_TRUE(open.error().contains(QStringLiteral("--token"))) << open.error().toStdString();
+    // Loopback is what the address resolves to, not how it is spelt.
+    for (const char *address : {"0.0.0.0:0", "127.0.0.1.invalid:0"}) {
+        ServerProcess open;
+        EXPECT_FALSE(open.start(url, {QStringLiteral("--listen"), QLatin1String(address)}));
+        EXPECT_TRUE(open.error().contains(QStringLiteral("--token"))) << open.error().toStdString();
+    }
+    ServerProcess local;
+    EXPECT_TRUE(local.start(url, {QStringLiteral("--listen"), QStringLiteral("localhost:0")}))
+        << local.error().toStdString();
+    local.kill();
 
     ASSERT_TRUE(server.start(url, {QStringLiteral("--token"), QStringLiteral("s3gr3d0")}));
     auto net = client();
@@ -408,6 +653,38 @@ TEST_P(TokenTest, IsRequiredAwayFromLoopback)
     net->setAuthToken(QStringLiteral("s3gr3d0"));
     call(*net, QStringLiteral("GetParamFiscal"), {});
     EXPECT_FALSE(net->lastCallFailed()) << net->lastError().toStdString();
+    server.kill();
+
+    // The same token from a file (first line) or from the environment, out of the process list.
+    QFile file(dir.filePath(QStringLiteral("token")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("d0-arquivo\n");
+    file.close();
+    ASSERT_TRUE(server.start(url, {QStringLiteral("--token-file"), file.fileName()}));
+    net = client();
+    call(*net, QStringLiteral("GetParamFiscal"), {});
+    EXPECT_TRUE(net->lastCallFailed());
+    net->setAuthToken(QStringLiteral("d0-arquivo"));
+    call(*net, QStringLiteral("GetParamFiscal"), {});
+    EXPECT_FALSE(net->lastCallFailed()) << net->lastError().toStdString();
+    server.kill();
+
+    qputenv("FIS_APPSERVER_TOKEN", "d0-ambiente");
+    const bool started = server.start(url);
+    qunsetenv("FIS_APPSERVER_TOKEN");
+    ASSERT_TRUE(started);
+    net = client();
+    call(*net, QStringLiteral("GetParamFiscal"), {});
+    EXPECT_TRUE(net->lastCallFailed());
+    net->setAuthToken(QStringLiteral("d0-ambiente"));
+    call(*net, QStringLiteral("GetParamFiscal"), {});
+    EXPECT_FALSE(net->lastCallFailed()) << net->lastError().toStdString();
+
+    ServerProcess missing;
+    EXPECT_FALSE(
+        missing.start(url, {QStringLiteral("--token-file"), dir.filePath(QStringLiteral("nada"))}));
+    EXPECT_TRUE(missing.error().contains(QStringLiteral("--token-file")))
+        << missing.error().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Banco, TokenTest, ::testing::Values(Backend::Sqlite),

@@ -35,7 +35,7 @@ public:
         m_process->setStandardErrorFile(m_log);
         m_process->start();
         QByteArray out;
-        static const QRegularExpression re(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+        static const QRegularExpression re(QStringLiteral("listening on \\S+:(\\d+)"));
         for (int i = 0; i < 300 && m_process->state() != QProcess::NotRunning; ++i) {
             m_process->waitForReadyRead(100);
             out += m_process->readAllStandardOutput();

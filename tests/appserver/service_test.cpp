@@ -164,7 +164,7 @@ TEST_F(ServiceTest, SetDtVencStoresValuesAuditsAndRefusesBadInput)
             "Valor inválido");
     refused({QStringLiteral("0001"), QStringLiteral("201"), QString(), QString(),
              std::numeric_limits<double>::quiet_NaN(), 0.0},
-            "Valor inválido");
+            "argumento 5: número inválido");
     refused({QStringLiteral("0001"), QStringLiteral("201")}, "espera 6");
     refused({1.0, QStringLiteral("201"), QString(), QString(), 0.0, 0.0}, "argumento 1");
     EXPECT_EQ(scalar(db, QStringLiteral("SELECT COUNT(*) FROM AUDITORIA")), before);

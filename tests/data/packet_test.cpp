@@ -261,3 +261,110 @@ TEST(Packets, WriterNormalisesQtTypesAndCutsMultibyteTextsWhole)
     EXPECT_EQ(set.fieldByName("T")->asString(), QString::fromUtf8("çç"));
     EXPECT_EQ(PacketReader(set.data()).row(0).at(0), Variant(QString::fromUtf8("çç")));
 }
+
+TEST(Packets, ClaimsBeyondThePacketAreRefusedBeforeAnythingIsReserved)
+{
+    // A text cell whose head claims far more bytes than follow it: the longest claim CBOR can
+    // make, one past 4 GiB, and one just past the packet's end.
+    for (const quint64 claim : {quint64(0x7FFFFFFFFFFFFFFF), quint64(1) << 32, quint64(40)}) {
+        QByteArray b;
+        {
+            QCborStreamWriter w(&b);
+            w.startArray(4);
+            w.append(QLatin1StringView("fis-packet"));
+            w.append(1);
+            w.startArray(1);
+            w.startArray(3);
+            w.append(QLatin1StringView("CDFILIAL"));
+            w.append(QLatin1StringView("string"));
+            w.append(4);
+            w.endArray();
+            w.endArray();
+            w.startArray(1);
+            w.startArray(1);
+        }
+        b += char(0x7b); // text string, 8-byte length
+        for (int s = 56; s >= 0; s -= 8)
+            b += char((claim >> s) & 0xFF);
+        b += QByteArray(16, 'x');
+        SCOPED_TRACE(claim);
+        try {
+            PacketReader{b};
+            ADD_FAILURE() << "accepted";
+        } catch (const PacketError &e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("além do fim do pacote")))
+                << e.message().toStdString();
+        }
+        ClientDataSet set("cdsClaim");
+        EXPECT_THROW(set.setData(DataPacket{b}), PacketError);
+    }
+}
+
+TEST(Packets, DatesOutsideTheYears1To9999AreRefused)
+{
+    const QList<PacketField> fields{{"D", FieldType::DateTime, 0}, {"T", FieldType::String, 20}};
+    for (const double days : {5e11, -1e15, 2958466.0, -693594.0}) {
+        // A date cell, a bare number for a date, and a date into a text column.
+        for (int column = 0; column < 2; ++column) {
+            QByteArray b;
+            QCborStreamWriter w(&b);
+            w.startArray(4);
+            w.append(QLatin1StringView("fis-packet"));
+            w.append(1);
+            w.startArray(2);
+            for (const PacketField &f : fields) {
+                w.startArray(3);
+                w.append(f.name);
+                w.append(QLatin1StringView(fieldTypeName(f.type).toLatin1()));
+                w.append(f.size);
+                w.endArray();
+            }
+            w.endArray();
+            w.startArray(1);
+            w.startArray(2);
+            for (int c = 0; c < 2; ++c) {
+                if (c == column) {
+                    w.append(QCborTag(kCborTagDateTime));
+                    w.append(days);
+                } else {
+                    w.append(nullptr);
+                }
+            }
+            w.endArray();
+            w.endArray();
+            w.endArray();
+            SCOPED_TRACE(days);
+            EXPECT_THROW(PacketReader{b}, PacketError) << column;
+            if (column == 0) {
+                b.replace(QByteArray("\xd9\x9c\x41", 3), QByteArray()); // the bare number
+                EXPECT_THROW(PacketReader{b}, PacketError);
+            }
+        }
+    }
+    // The edges of the range are dates.
+    const DataPacket edges =
+        buildPacket(fields, {{makeDate(TDateTime(TDateTime::kFirstDay)), Variant()},
+                             {makeDate(TDateTime(TDateTime::kEndDay - 1)), Variant()}});
+    const PacketReader r(edges);
+    EXPECT_EQ(r.row(0).at(0).value<TDateTime>().toDate(), QDate(1, 1, 1));
+    EXPECT_EQ(r.row(1).at(0).value<TDateTime>().toDate(), QDate(9999, 12, 31));
+}
+
+TEST(Packets, TextsThatAreNotUtf8AreRefused)
+{
+    // A fixed field of one character holding a NUL and a stray continuation byte: read as two
+    // characters, more than the field holds, and not what the writer would give back.
+    const QByteArray good = buildPacket({{"B", FieldType::FixedString, 1}}, {{"x"}}).bytes;
+    for (const QByteArray &bad : {QByteArray("\x00\x83", 2), QByteArray("\xc3", 1),
+                                  QByteArray("\xed\xa0\x80", 3)}) { // a lone surrogate
+        QByteArray b = good;
+        b.replace(QByteArray("\x61x", 2), char(0x60 + bad.size()) + bad);
+        ASSERT_NE(b, good);
+        try {
+            PacketReader{b};
+            ADD_FAILURE() << "accepted " << bad.toHex().toStdString();
+        } catch (const PacketError &e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("UTF-8"))) << e.message().toStdString();
+        }
+    }
+}

@@ -37,6 +37,22 @@ TEST(Variant, DatesCountDaysFrom1899)
     EXPECT_DOUBLE_EQ(noon.value - noon.datePart().value, 0.5);
     EXPECT_FALSE(TDateTime().toDate().isValid());
     EXPECT_TRUE(TDateTime::fromDate(QDate()).isNull());
+
+    // Only the years 1 to 9999 are dates; a huge day count is no date, never a wild year.
+    EXPECT_EQ(TDateTime(-693593).toDate(), QDate(1, 1, 1));
+    EXPECT_EQ(TDateTime(2958465.5).toDateTime(), QDateTime(QDate(9999, 12, 31), QTime(12, 0)));
+    for (const double days : {2958466.0, -693594.0, 5e11, 1e300, -1e300}) {
+        EXPECT_FALSE(TDateTime(days).toDate().isValid()) << days;
+        EXPECT_FALSE(TDateTime(days).toDateTime().isValid()) << days;
+        QByteArray bytes;
+        QCborStreamWriter w(&bytes);
+        w.append(QCborTag(kCborTagDateTime));
+        w.append(days);
+        Variant out;
+        QString error;
+        EXPECT_FALSE(decodeVariant(bytes, &out, &error)) << days;
+        EXPECT_TRUE(error.contains(QStringLiteral("fora do intervalo"))) << error.toStdString();
+    }
 }
 
 TEST(Variant, NormalisesOtherQtTypes)

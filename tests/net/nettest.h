@@ -83,6 +83,10 @@ inline void addTestMethods(RpcServer &server)
     server.addMethod(
         kObject, QStringLiteral("Where"), {},
         [](QList<Variant> &, const RpcContext &context) { return makeFloat(context.threadIndex); });
+
+    server.addMethod(
+        kObject, QStringLiteral("Who"), {},
+        [](QList<Variant> &, const RpcContext &context) { return makeText(context.operatorName); });
 }
 
 inline std::unique_ptr<RpcServer> startTestServer(RpcServerOptions options = {})

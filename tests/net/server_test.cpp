@@ -1,10 +1,13 @@
 // The server framing as any client sees it: raw HTTP requests against a running RpcServer.
 #include "nettest.h"
 
+#include "data/packet.h"
 #include "net/rpcwire.h"
 
 #include <httplib.h>
 
+#include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 
@@ -34,9 +37,9 @@ Raw post(httplib::Client &client, const QByteArray &body,
     return raw;
 }
 
-QByteArray request(const QString &method, QList<Variant> args = {})
+QByteArray request(const QString &method, QList<Variant> args = {}, const QString &op = {})
 {
-    return encodeRequest(RpcRequest{method, std::move(args)});
+    return encodeRequest(RpcRequest{method, std::move(args), op});
 }
 
 } // namespace
@@ -85,6 +88,26 @@ TEST(RpcServer, RefusesEveryBadRequestWithAnErrorAndKeepsServing)
          kRpcContentType, 200, "Falha ao gravar a guia 123."},
         {"unsupported result", request(QStringLiteral("BadResult")), "", kRpcContentType, 200,
          "tipo não suportado"},
+        // Values no method may receive, whatever it declares.
+        {"not a number", request(QStringLiteral("Echo"), {makeFloat(std::nan(""))}), "",
+         kRpcContentType, 400, "Argumento 1 do método Echo: número inválido"},
+        {"infinite",
+         request(QStringLiteral("Kinds"), {Variant(), makeFloat(-HUGE_VAL), Variant(), Variant()}),
+         "", kRpcContentType, 400, "Argumento 2 do método Kinds: número inválido"},
+        {"NUL in a text", request(QStringLiteral("Echo"), {makeText(QStringLiteral("00\u0000"))}),
+         "", kRpcContentType, 400, "caractere de controle (U+0000)"},
+        {"control in a list",
+         request(QStringLiteral("Echo"),
+                 {Variant(QVariantList{makeText(QStringLiteral("a")),
+                                       makeText(QStringLiteral("\u001b[2J"))})}),
+         "", kRpcContentType, 400, "item 2: caractere de controle (U+001B)"},
+        {"control in a packet",
+         request(QStringLiteral("Echo"),
+                 {makePacket(buildPacket({{QStringLiteral("CDFILIAL"), FieldType::String, 4}},
+                                         {{QStringLiteral("00\u00850")}}))}),
+         "", kRpcContentType, 400, "linha 1, campo CDFILIAL: caractere de controle (U+0085)"},
+        {"control in the operator", request(QStringLiteral("Who"), {}, QStringLiteral("ANA\u0000")),
+         "", kRpcContentType, 400, "Operador do pedido inválido"},
     };
     for (const auto &c : cases) {
         const std::string path = c.path.empty() ? "/call/" + kObject.toStdString() : c.path;
@@ -122,6 +145,23 @@ TEST(RpcServer, RefusesEveryBadRequestWithAnErrorAndKeepsServing)
     EXPECT_EQ(std::count_if(log.cbegin(), log.cend(),
                             [](const RpcCallLog &e) { return e.outcome == RpcOutcome::Rejected; }),
               qsizetype(std::size(cases)) - 2);
+}
+
+TEST(RpcServer, TextsMayHoldTabsAndLineBreaksAndTheOperatorReachesTheHandler)
+{
+    RpcServer server;
+    addTestMethods(server);
+    RpcResponse response;
+    QString why;
+    const QString text = QStringLiteral("linha 1\r\n\tlinha 2 çã €");
+    ASSERT_TRUE(decodeResponse(server.handle(kObject, request(QStringLiteral("Echo"), {text})).body,
+                               &response, &why));
+    EXPECT_TRUE(response.ok) << response.error.toStdString();
+    EXPECT_EQ(response.result, makeText(text));
+    ASSERT_TRUE(decodeResponse(
+        server.handle(kObject, request(QStringLiteral("Who"), {}, QStringLiteral("MARIA"))).body,
+        &response, &why));
+    EXPECT_EQ(response.result, makeText(QStringLiteral("MARIA")));
 }
 
 TEST(RpcServer, NullArgumentsArriveAsTheDeclaredKind)
@@ -170,6 +210,8 @@ TEST(RpcServer, WorkersKnowTheirThreadAndStopCleanly)
 {
     constexpr int kThreads = 4;
     std::mutex mutex;
+    std::condition_variable arrived;
+    int inside = 0;
     std::multiset<int> started, stopped;
     RpcServerOptions options;
     options.threads = kThreads;
@@ -181,29 +223,43 @@ TEST(RpcServer, WorkersKnowTheirThreadAndStopCleanly)
         std::lock_guard lock(mutex);
         stopped.insert(i);
     };
-    auto server = startTestServer(options);
-    const int port = server->port();
-    EXPECT_GT(port, 0);
+    RpcServer server(options);
+    addTestMethods(server);
+    // Answers only once every worker is inside it: the calls run at once, one per worker.
+    server.addMethod(kObject, QStringLiteral("Meet"), {},
+                     [&](QList<Variant> &, const RpcContext &context) {
+                         std::unique_lock lock(mutex);
+                         ++inside;
+                         arrived.notify_all();
+                         const bool all = arrived.wait_for(lock, std::chrono::seconds(10),
+                                                           [&] { return inside >= kThreads; });
+                         return makeFloat(all ? context.threadIndex : -1);
+                     });
+    ASSERT_TRUE(server.start());
+    const int port = server.port();
 
-    // Several persistent clients at once, each staying on one worker.
     std::vector<std::unique_ptr<httplib::Client>> clients;
-    std::set<int> seen;
+    std::vector<int> indexes(kThreads, -1);
+    std::vector<std::thread> callers;
     for (int c = 0; c < kThreads; ++c) {
         clients.push_back(std::make_unique<httplib::Client>("127.0.0.1", port));
         clients.back()->set_keep_alive(true);
-        const Raw raw = post(*clients.back(), request(QStringLiteral("Where")));
-        ASSERT_TRUE(raw.decoded && raw.response.ok);
-        const int index = int(raw.response.result.toDouble());
-        EXPECT_GE(index, 0);
-        EXPECT_LT(index, kThreads);
-        seen.insert(index);
     }
-    EXPECT_EQ(seen.size(), size_t(kThreads)) << "each open connection holds a worker of its own";
+    for (int c = 0; c < kThreads; ++c) {
+        callers.emplace_back([&, c] {
+            const Raw raw = post(*clients[size_t(c)], request(QStringLiteral("Meet")));
+            if (raw.decoded && raw.response.ok)
+                indexes[size_t(c)] = int(raw.response.result.toDouble());
+        });
+    }
+    for (std::thread &t : callers)
+        t.join();
+    EXPECT_EQ(std::set<int>(indexes.begin(), indexes.end()), (std::set<int>{0, 1, 2, 3}));
 
     // The clients keep their connections open: stop() must not wait for them to time out.
-    server->stop();
-    EXPECT_FALSE(server->isRunning());
-    server->stop(); // harmless twice
+    server.stop();
+    EXPECT_FALSE(server.isRunning());
+    server.stop(); // harmless twice
     std::lock_guard lock(mutex);
     EXPECT_EQ(started, (std::multiset<int>{0, 1, 2, 3}));
     EXPECT_EQ(stopped, started);

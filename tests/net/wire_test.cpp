@@ -133,6 +133,32 @@ TEST(RpcWire, MalformedRequestsAreRefused)
              w.endArray();
              w.endMap();
          })},
+        {"operator not text", cbor([](auto &w) {
+             w.startMap(3);
+             w.append(QStringLiteral("method"));
+             w.append(QStringLiteral("X"));
+             w.append(QStringLiteral("operator"));
+             w.append(7);
+             w.append(QStringLiteral("args"));
+             w.startArray(0);
+             w.endArray();
+             w.endMap();
+         })},
+        {"unknown key nested too deep", cbor([](auto &w) {
+             w.startMap(3);
+             w.append(QStringLiteral("trace"));
+             for (int i = 0; i < 40; ++i)
+                 w.startArray(1);
+             w.append(0);
+             for (int i = 0; i < 40; ++i)
+                 w.endArray();
+             w.append(QStringLiteral("method"));
+             w.append(QStringLiteral("X"));
+             w.append(QStringLiteral("args"));
+             w.startArray(0);
+             w.endArray();
+             w.endMap();
+         })},
         {"huge announced argument list",
          QByteArray::fromHex("a2666d6574686f64615864617267739b0000010000000000")},
         {"trailing bytes", valid + QByteArray(1, '\0')},
@@ -164,6 +190,14 @@ TEST(RpcWire, MalformedRequestsAreRefused)
     RpcRequest out;
     QString error;
     EXPECT_TRUE(decodeRequest(extended, &out, &error)) << error.toStdString();
+
+    // The operator travels beside the method and its arguments, and only when there is one.
+    RpcRequest withOperator = sampleRequest();
+    withOperator.operatorName = QStringLiteral("MARIA SOUZA");
+    ASSERT_TRUE(decodeRequest(encodeRequest(withOperator), &out, &error)) << error.toStdString();
+    EXPECT_EQ(out.operatorName, QStringLiteral("MARIA SOUZA"));
+    EXPECT_EQ(out.args, withOperator.args);
+    EXPECT_FALSE(encodeRequest(sampleRequest()).contains("operator"));
 }
 
 TEST(RpcWire, MalformedResponsesAreRefused)

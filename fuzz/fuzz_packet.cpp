@@ -1,0 +1,72 @@
+// The data-packet reader on arbitrary bytes, in both directions: as the server reads a packet
+// argument (PacketReader) and as a screen loads an answer into its record set (declared fields
+// of every type, or none). It must refuse or accept without crashing, hanging or reserving
+// memory by a claimed size; whatever it accepts must read, show and encode again to a packet
+// that reads back the same.
+#include "data/dataset.h"
+#include "data/packet.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace fis;
+
+namespace {
+
+void readPacket(const QByteArray &bytes)
+{
+    try {
+        const PacketReader reader(bytes);
+        for (const QVariantList &row : reader.rows())
+            for (const Variant &v : row)
+                if (kindOf(v) == VariantKind::Date)
+                    (void)v.value<TDateTime>().toDateTime();
+        const DataPacket again = buildPacket(reader.fields(), reader.rows());
+        const PacketReader second(again);
+        if (second.fields() != reader.fields() || second.rows() != reader.rows())
+            std::abort();
+    } catch (const PacketError &e) {
+        if (e.message().isEmpty())
+            std::abort(); // every refusal says why
+    }
+}
+
+void loadAnswer(const QByteArray &bytes, bool declared)
+{
+    ClientDataSet set(QStringLiteral("cdsFuzz"));
+    if (declared) {
+        set.addField(FieldDef::string("A", 4));
+        set.addField(FieldDef::fixed("B", 1));
+        set.addField(FieldDef::floating("C"));
+        set.addField(FieldDef::dateTime("D"));
+    }
+    try {
+        set.setData(DataPacket{bytes});
+    } catch (const PacketError &e) {
+        if (e.message().isEmpty() || set.active())
+            std::abort(); // a refused packet leaves the set as it was (closed)
+        return;
+    }
+    if (!set.active())
+        return; // the null packet (no bytes) closes the set
+    for (set.first(); !set.eof(); set.next())
+        for (Field *f : set.fields())
+            (void)f->displayText();
+    const DataPacket once = set.data();
+    ClientDataSet copy(QStringLiteral("cdsCopy"));
+    copy.setData(once);
+    if (copy.data() != once)
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    readPacket(bytes);
+    loadAnswer(bytes, false);
+    loadAnswer(bytes, true);
+    return 0;
+}
