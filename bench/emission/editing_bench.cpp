@@ -117,7 +117,8 @@ double bareRoundTrips(int calls)
     const RpcRequest sample{QStringLiteral("SetDtVenc"),
                             {makeText(QStringLiteral("0001")), makeText(QStringLiteral("B0000001")),
                              makeText(QStringLiteral("19/07/2024")),
-                             makeText(QStringLiteral("2631")), makeFloat(0.0), makeFloat(12.5)}};
+                             makeText(QStringLiteral("2631")), makeFloat(0.0), makeFloat(12.5)},
+                            {}};
     const std::string body = encodeRequest(sample).toStdString();
     httplib::Server bare;
     bare.set_tcp_nodelay(true);
