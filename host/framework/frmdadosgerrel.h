@@ -124,6 +124,8 @@ protected:
 private:
     QString askFileName(const QString &caption);
     void followSubWindow();
+    // Runs the chosen report with the progress window shown.
+    fis::ReportListing runReportShowingProgress();
     QString m_screenCode;
     QString m_reportCode;
     QString m_reportDir;
