@@ -1,5 +1,6 @@
 #include "framework/reporttable.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace fis {
@@ -8,45 +9,67 @@ namespace {
 
 constexpr qreal kPad = pageMm(0.8);
 
-// Natural widths (the widest text of each column), shrunk or stretched to fill the width. A
-// column never gets less than a few characters, so every text still fits by wrapping.
+// Column widths as a browser lays out a table: each column gets at least its longest word (so
+// that words are not broken while the page is wide enough), and what is left is shared in
+// proportion to what the columns would need to show their texts on one line. A table narrower
+// than the page is stretched to it; words break only when even the longest words do not fit.
 QList<qreal> columnWidths(const ReportTable &table, const QFont &font, const QFont &bold,
                           qreal width)
 {
     const qsizetype n = table.columns.size();
-    QList<qreal> natural(n, 0);
+    QList<qreal> natural(n, 0), minimum(n, 0);
+    const auto measure = [&](qsizetype c, const QString &text, const QFont &f) {
+        natural[c] = qMax(natural[c], textWidth(f, text));
+        for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            minimum[c] = qMax(minimum[c], textWidth(f, word));
+    };
     for (qsizetype c = 0; c < n; ++c)
-        natural[c] = textWidth(bold, table.columns.at(c).title);
-    const auto widen = [&](const QStringList &row, const QFont &f) {
+        measure(c, table.columns.at(c).title, bold);
+    const auto measureRow = [&](const QStringList &row, const QFont &f) {
         for (qsizetype c = 0; c < n && c < row.size(); ++c)
-            natural[c] = qMax(natural[c], textWidth(f, row.at(c)));
+            measure(c, row.at(c), f);
     };
     for (const QStringList &row : table.rows)
-        widen(row, font);
-    widen(table.totals, bold);
-    const qreal minimum = textWidth(font, QStringLiteral("0000")) + 2 * kPad;
-    qreal sum = 0;
-    for (qreal &w : natural) {
-        w = qMax(minimum, w + 2 * kPad);
-        sum += w;
+        measureRow(row, font);
+    measureRow(table.totals, bold);
+    const qreal floor = textWidth(font, QStringLiteral("0000"));
+    qreal sumNatural = 0, sumMinimum = 0;
+    for (qsizetype c = 0; c < n; ++c) {
+        minimum[c] = qMax(floor, minimum[c]) + 2 * kPad;
+        natural[c] = qMax(minimum[c], natural[c] + 2 * kPad);
+        sumNatural += natural[c];
+        sumMinimum += minimum[c];
     }
-    if (sum <= 0)
-        return natural;
-    // Columns that need less than an even share keep what they need; the others share the rest
-    // in proportion to what they would like.
-    QList<qreal> widths = natural;
-    if (sum > width) {
-        qreal fixed = 0, wide = 0;
-        const qreal share = width / qreal(n);
-        for (qreal w : natural)
-            (w <= share ? fixed : wide) += w;
+    QList<qreal> widths(n, 0);
+    if (sumMinimum <= width) {
+        for (qsizetype c = 0; c < n; ++c)
+            widths[c] = sumNatural <= width
+                            ? natural[c] * width / sumNatural
+                            : minimum[c] + (natural[c] - minimum[c]) * (width - sumMinimum) /
+                                               (sumNatural - sumMinimum);
+        return widths;
+    }
+    // Some word is wider than the page allows: the columns whose longest word fits an even share
+    // keep it, the others share what is left and break their words.
+    QList<bool> fixed(n, false);
+    qreal left = width;
+    for (bool changed = true; changed;) {
+        changed = false;
+        const qsizetype open = std::count(fixed.cbegin(), fixed.cend(), false);
+        const qreal share = open ? left / qreal(open) : 0;
         for (qsizetype c = 0; c < n; ++c) {
-            if (natural[c] > share)
-                widths[c] = qMax(minimum, natural[c] * (width - fixed) / wide);
+            if (!fixed[c] && minimum[c] <= share) {
+                fixed[c] = true;
+                widths[c] = minimum[c];
+                left -= minimum[c];
+                changed = true;
+            }
         }
-    } else {
-        for (qreal &w : widths)
-            w = w * width / sum;
+    }
+    const qsizetype open = std::count(fixed.cbegin(), fixed.cend(), false);
+    for (qsizetype c = 0; c < n; ++c) {
+        if (!fixed[c])
+            widths[c] = qMax(floor + 2 * kPad, left / qreal(open));
     }
     return widths;
 }
