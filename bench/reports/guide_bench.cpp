@@ -7,6 +7,7 @@
 // Targets: the whole run within 2 s, 20 ms a page.
 #include "database.h"
 #include "demodata.h"
+#include "identifiers.h"
 #include "framework/hostdatabase.h"
 #include "framework/reportdesigner.h"
 
@@ -33,6 +34,12 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// The CNPJ of the supplier of group g.
+QString supplierCnpj(int g)
+{
+    return fis::cnpjWithCheckDigits(QString::number(12345000 + g) + QStringLiteral("0001"));
+}
+
 // One supplier, revenue code and due date per group; the documents spread over the groups.
 void fill(QSqlDatabase &db, int documents, int groups)
 {
@@ -48,7 +55,7 @@ void fill(QSqlDatabase &db, int documents, int groups)
     for (int g = 0; g < groups; ++g) {
         q.addBindValue(QString::number(g + 1));
         q.addBindValue(QStringLiteral("Fornecedor de Serviços %1 Ltda").arg(g + 1));
-        q.addBindValue(QStringLiteral("1234567%1").arg(g + 1, 7, 10, QLatin1Char('0')));
+        q.addBindValue(supplierCnpj(g));
         q.addBindValue(QStringLiteral("Rua das Acácias, %1").arg(100 + g));
         if (!q.exec())
             qFatal("supplier: %s", qPrintable(q.lastError().text()));
@@ -65,7 +72,7 @@ void fill(QSqlDatabase &db, int documents, int groups)
         n.nota = QString::number(1000 + d);
         n.serie = QStringLiteral("1");
         n.supplier = QString::number(g + 1);
-        n.registration = QStringLiteral("1234567%1").arg(g + 1, 7, 10, QLatin1Char('0'));
+        n.registration = supplierCnpj(g);
         n.tax = QStringLiteral("01");
         n.code = QStringLiteral("2631");
         n.emission = QDate(2026, 3, 1).addDays(d % 28);
