@@ -2,7 +2,8 @@
 // The guide layout of a report definition: instead of a listing, one GPS per group of the
 // query's rows, with the values of its boxes taken from the rows of the group, the due date, and
 // an annex after each guide that lists every row of the group with its totals. The format is in
-// docs/reports.md ("guide").
+// docs/reports.md ("guide"). guidelayout.cpp reads the layout and works the guides out;
+// guidepages.cpp lays their pages out.
 #include "framework/reportformat.h"
 #include "framework/reportpages.h"
 
