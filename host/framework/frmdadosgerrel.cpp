@@ -237,11 +237,6 @@ fis::ReportDefinition TfrmDadosGerRel::chosenReport()
     return fis::ReportDefinition::load(file);
 }
 
-fis::ReportListing TfrmDadosGerRel::runChosenReport()
-{
-    return rpddPadrao->run(chosenReport());
-}
-
 void TfrmDadosGerRel::create()
 {
     if (m_created)
@@ -282,7 +277,7 @@ QString TfrmDadosGerRel::askFileName(const QString &caption)
 
 void TfrmDadosGerRel::sbtPrintClick(QObject *)
 {
-    const fis::ReportListing listing = runReportShowingProgress();
+    const fis::ReportListing listing = runChosenReport();
     QPrinter *p = printer();
     if (!m_printerChosen) {
         const QPrinterInfo standard = QPrinterInfo::defaultPrinter();
@@ -306,20 +301,20 @@ void TfrmDadosGerRel::sbtPrintClick(QObject *)
 
 void TfrmDadosGerRel::sbtPreviewClick(QObject *)
 {
-    const fis::ReportListing listing = runReportShowingProgress();
+    const fis::ReportListing listing = runChosenReport();
     previewShower()(this, listing);
 }
 
 void TfrmDadosGerRel::sbtSalvarComoClick(QObject *)
 {
     const QString file = askFileName(msgMensagens->Msg(QStringLiteral("Salvar_Como")));
-    const fis::ReportListing listing = runReportShowingProgress();
+    const fis::ReportListing listing = runChosenReport();
     const QPageLayout layout = printer()->pageLayout();
     const ReportProgress progress(this);
     TReportDesignerDialog::writePdf(listing, file, &layout);
 }
 
-fis::ReportListing TfrmDadosGerRel::runReportShowingProgress()
+fis::ReportListing TfrmDadosGerRel::runChosenReport()
 {
     const fis::ReportDefinition definition = chosenReport();
     const ReportProgress progress(this);

@@ -103,7 +103,8 @@ public:
     // The printer the screen prints with (set-up changes it).
     QPrinter *printer() const;
 
-    // Runs the chosen report (params handler, query) and returns its listing.
+    // Runs the chosen report (params handler, query) with the progress window shown and returns
+    // its listing.
     fis::ReportListing runChosenReport();
 
     // How file names are asked for (save as, print to PDF). The default asks with QFileDialog;
@@ -124,8 +125,6 @@ protected:
 private:
     QString askFileName(const QString &caption);
     void followSubWindow();
-    // Runs the chosen report with the progress window shown.
-    fis::ReportListing runReportShowingProgress();
     QString m_screenCode;
     QString m_reportCode;
     QString m_reportDir;
