@@ -201,8 +201,10 @@ public:
     Q_INVOKABLE void sbtVerificarClick();
     void sbtProcurarClick();
 
-    // Report parameters (printing.cpp).
+    // Report parameters and the preview (printing.cpp). The preview checks the current row's
+    // revenue code afterwards, not required.
     void rpddPadraoBeforeGetQueryParams(fis::ReportParams &Params, bool &flag) override;
+    void sbtPreviewClick(QObject *Sender) override;
     // The path of the guide's background picture for a report directory: the directory up to
     // its first "REL" (any case), then "Rel\guia_gps.bmp".
     static QString guidePicturePath(const QString &reportDir);

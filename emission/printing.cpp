@@ -1,5 +1,5 @@
 // The query parameters of the guide reports, filled from the screen before every run of a report
-// (print, preview, save as).
+// (print, preview, save as), and the preview.
 //
 // Every run of a document report rebuilds stFilial and stLancamento from the ticked rows, and the
 // emission that follows a print sends those lists to the server. Every ticked row goes into the
@@ -136,4 +136,10 @@ void TfrmEmiPrevSocial::ruralMapParams(fis::ReportParams &params)
             cdsFunRural->gotoBookmark(mark);
     }
     setText(params, "P_NRSEQUMAPAPU", stNrMapa);
+}
+
+void TfrmEmiPrevSocial::sbtPreviewClick(QObject *Sender)
+{
+    TfrmDadosGerRel::sbtPreviewClick(Sender);
+    Vd_CodRece(false, stOperacao);
 }
