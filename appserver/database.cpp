@@ -8,6 +8,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QSqlResult>
 #include <QThread>
 #include <QUrl>
@@ -141,6 +142,52 @@ const char *const kSchema[] = {
     " DSOPERACAO VARCHAR(30) NOT NULL, DSCHAVE VARCHAR(200), DSDETALHE VARCHAR(2000))",
 };
 
+// Columns added to tables of the first schema: added to databases made before them too.
+struct AddedColumn
+{
+    const char *table;
+    const char *column;
+    const char *type;
+};
+const AddedColumn kAddedColumns[] = {
+    // Addresses and phones of the contributors printed on the guides.
+    {"EMPRESA", "DSENDERECO", "VARCHAR(60)"},
+    {"EMPRESA", "NMCIDADE", "VARCHAR(30)"},
+    {"EMPRESA", "SGESTADO", "VARCHAR(2)"},
+    {"EMPRESA", "NRCEP", "VARCHAR(8)"},
+    {"EMPRESA", "NRTELEFONE", "VARCHAR(15)"},
+    {"FILIAL", "DSENDERECO", "VARCHAR(60)"},
+    {"FILIAL", "NMCIDADE", "VARCHAR(30)"},
+    {"FILIAL", "SGESTADO", "VARCHAR(2)"},
+    {"FILIAL", "NRCEP", "VARCHAR(8)"},
+    {"FILIAL", "NRTELEFONE", "VARCHAR(15)"},
+    {"FORNECEDOR", "DSENDERECO", "VARCHAR(60)"},
+    {"FORNECEDOR", "NMCIDADE", "VARCHAR(30)"},
+    {"FORNECEDOR", "SGESTADO", "VARCHAR(2)"},
+    {"FORNECEDOR", "NRCEP", "VARCHAR(8)"},
+    {"FORNECEDOR", "NRTELEFONE", "VARCHAR(15)"},
+    // Due date of a rural-contribution map's guide.
+    {"MAPAAPUR", "DTVENCGUIA", "DATE"},
+};
+
+bool addMissingColumns(QSqlDatabase &db, DbKind kind, QString *error)
+{
+    for (const AddedColumn &added : kAddedColumns) {
+        const QString table = QString::fromLatin1(added.table);
+        const QString column = QString::fromLatin1(added.column);
+        // SQLite has no "IF NOT EXISTS" for a column: it is looked for first.
+        if (kind == DbKind::Sqlite && db.record(table).contains(column))
+            continue;
+        const QString sql =
+            QStringLiteral("ALTER TABLE %1 ADD COLUMN %2%3 %4")
+                .arg(table, kind == DbKind::Postgres ? QStringLiteral("IF NOT EXISTS ") : QString(),
+                     column, QString::fromLatin1(added.type));
+        if (!exec(db, sql, error))
+            return false;
+    }
+    return true;
+}
+
 QAtomicInteger<quint64> g_connectionSerial = 0;
 
 } // namespace
@@ -249,6 +296,8 @@ bool applySchema(QSqlDatabase &db, DbKind kind, QString *error)
             break;
         }
     }
+    if (ok)
+        ok = addMissingColumns(db, kind, error);
     if (ok) {
         ok = exec(db,
                   QStringLiteral("INSERT INTO PARAMFISCAL (NRPARAM, IDGERCONPAGGUIA) SELECT 1, 'S' "

@@ -45,6 +45,39 @@ const char *const kSurnames[] = {"Silva",   "Souza",  "Oliveira",  "Santos",   "
 const char *const kSuffixes[] = {"Ltda", "S.A.", "ME", "EIRELI"};
 const char *const kCities[] = {"Campinas", "Curitiba", "Recife", "Goiânia", "Belém"};
 const char *const kStates[] = {"SP", "PR", "PE", "GO", "PA"};
+const char *const kAreaCodes[] = {"19", "41", "81", "62", "91"};
+const char *const kStreets[] = {
+    "Rua das Acácias",        "Avenida Brasil", "Rua XV de Novembro", "Rua Sete de Setembro",
+    "Avenida Getúlio Vargas", "Rua Tiradentes", "Rua Dom Pedro II",   "Avenida Independência"};
+
+// Addresses come from a generator of their own, so that the rest of the data stays what it was
+// before addresses were added.
+class Addresses
+{
+public:
+    explicit Addresses(quint32 seed) : m_rng(seed) {}
+    // Street and number, city, state, postal code and phone of a place in city `city` (an index
+    // of kCities), as the columns DSENDERECO, NMCIDADE, SGESTADO, NRCEP, NRTELEFONE.
+    QVariantList in(int city)
+    {
+        const auto number = [this](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(m_rng);
+        };
+        return {QStringLiteral("%1, %2")
+                    .arg(QString::fromUtf8(kStreets[number(0, 7)]))
+                    .arg(number(10, 2999)),
+                QString::fromUtf8(kCities[city]), QString::fromLatin1(kStates[city]),
+                QString::number(number(10000000, 99999999)),
+                QStringLiteral("(%1) 3%2-%3")
+                    .arg(QString::fromLatin1(kAreaCodes[city]))
+                    .arg(number(100, 999))
+                    .arg(number(1000, 9999))};
+    }
+    int anyCity() { return std::uniform_int_distribution<int>(0, 4)(m_rng); }
+
+private:
+    std::mt19937 m_rng;
+};
 
 QVariant date(const QDate &d)
 {
@@ -121,12 +154,15 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
         return false;
     }
     try {
-        Insert empresa(
-            db,
-            QStringLiteral("INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, VRPEMULEMPR,"
-                           " VRPEMOREMPR, CDCENTCUST, NRINSJUREMPR) VALUES (?, ?, ?, ?, ?, ?)"));
+        const QString address = QStringLiteral("DSENDERECO, NMCIDADE, SGESTADO, NRCEP, NRTELEFONE");
+        Addresses addresses(o.seed + 1);
+        Insert empresa(db, QStringLiteral("INSERT INTO EMPRESA (CDEMPRESA, NMRAZSOCEMPR, "
+                                          "VRPEMULEMPR, VRPEMOREMPR, CDCENTCUST, NRINSJUREMPR, "
+                                          "%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                               .arg(address));
         Insert filial(db, QStringLiteral("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, "
-                                         "NRINSJURFILI) VALUES (?, ?, ?, ?)"));
+                                         "NRINSJURFILI, %1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                              .arg(address));
         Insert paramFilial(db, QStringLiteral("INSERT INTO PARAMFILIAL (CDFILIAL, NRTAMNUMNFUT) "
                                               "VALUES (?, ?)"));
         Insert inscEst(db,
@@ -139,8 +175,9 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
         Insert serieEntr(db, QStringLiteral("INSERT INTO SERIEENTR (CDSERIEENTR, DSSERIEENTR) "
                                             "VALUES (?, ?)"));
         Insert fornecedor(db, QStringLiteral("INSERT INTO FORNECEDOR (CDFORNECED, NMRAZSOCFORN, "
-                                             "NRINSJURFORN, IDTPIJURFORN, NMFANTFORN) "
-                                             "VALUES (?, ?, ?, ?, ?)"));
+                                             "NRINSJURFORN, IDTPIJURFORN, NMFANTFORN, %1) "
+                                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                                  .arg(address));
         Insert cliente(db, QStringLiteral("INSERT INTO CLIENTE (CDCLIENTE, NMRAZSOCCLIE, "
                                           "NRINSJURCLIE, IDTPIJURCLIE) VALUES (?, ?, ?, ?)"));
         Insert imposto(db, QStringLiteral("INSERT INTO IMPOSTONFE (CDIMPOSTONFE, SGIMPOSTONFE, "
@@ -156,10 +193,10 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
         InvoiceWriter nota(db);
         Insert prevista(db, QStringLiteral("INSERT INTO CONTAPREVISTA (CDFILIAL, NRLANCTONF, "
                                            "VRCONTAPREV, DTVENCIMENTO) VALUES (?, ?, ?, ?)"));
-        Insert mapa(db,
-                    QStringLiteral("INSERT INTO MAPAAPUR (NRSEQUMAPAPU, CDEMPRESA, CDIMPOSTO, "
-                                   "CDINSCESTA, NMMAPAAPUR, DTINIPERIODO, DTFIMPERIODO, "
-                                   "VRTTCTBLCRE, IDSTATUS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        Insert mapa(db, QStringLiteral("INSERT INTO MAPAAPUR (NRSEQUMAPAPU, CDEMPRESA, CDIMPOSTO, "
+                                       "CDINSCESTA, NMMAPAAPUR, DTINIPERIODO, DTFIMPERIODO, "
+                                       "VRTTCTBLCRE, IDSTATUS, DTVENCGUIA) "
+                                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
 
         // Taxes, revenue codes, payees, accounts.
         imposto({QStringLiteral("01"), QStringLiteral("INSS"), QStringLiteral("E")});
@@ -177,9 +214,10 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
         receita({QStringLiteral("03"), QStringLiteral("2615"), QStringLiteral("00"),
                  QStringLiteral("SENAR - Comercialização da produção rural - CNPJ")});
         const QString inss = QStringLiteral("000000000000000000001");
-        fornecedor({inss, QStringLiteral("Instituto Nacional do Seguro Social"),
-                    cnpjWithCheckDigits(QStringLiteral("295297060001")), QStringLiteral("J"),
-                    QStringLiteral("INSS")});
+        fornecedor(QVariantList{inss, QStringLiteral("Instituto Nacional do Seguro Social"),
+                                cnpjWithCheckDigits(QStringLiteral("295297060001")),
+                                QStringLiteral("J"), QStringLiteral("INSS")} +
+                   addresses.in(0));
         benef({QStringLiteral("01"), inss, QStringLiteral("GPS"), QStringLiteral("2.1.01")});
         benef({QStringLiteral("03"), inss, QStringLiteral("GPS"), QStringLiteral("2.1.02")});
         conta({QStringLiteral("3.1.2.01"), QStringLiteral("INSS retido a recolher")});
@@ -193,7 +231,9 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
         int branchNo = 0;
         for (int c = 0; c < companies; ++c) {
             const QString cd = QString::number(c + 1).rightJustified(2, u'0');
-            empresa({cd, companyName(), 2.0, 1.0, QStringLiteral("%1").arg(100 + c), cnpj(1)});
+            empresa(QVariantList{cd, companyName(), 2.0, 1.0, QStringLiteral("%1").arg(100 + c),
+                                 cnpj(1)} +
+                    addresses.in(c % 5));
             if (c < companies - 1) {
                 contaImp({cd, QStringLiteral("01"), QStringLiteral("3.1.2.01"),
                           QStringLiteral("2.1.1.05")});
@@ -202,10 +242,11 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
             }
             for (int b = 0; b < 2 + c % 2; ++b) {
                 const QString fb = QString::number(++branchNo).rightJustified(4, u'0');
-                filial({fb,
-                        QStringLiteral("Filial %1 - %2")
-                            .arg(fb, QString::fromUtf8(kCities[(c + b) % 5])),
-                        cd, cnpj(b + 1)});
+                filial(QVariantList{fb,
+                                    QStringLiteral("Filial %1 - %2")
+                                        .arg(fb, QString::fromUtf8(kCities[(c + b) % 5])),
+                                    cd, cnpj(b + 1)} +
+                       addresses.in((c + b) % 5));
                 paramFilial({fb, b % 2 == 0 ? 6 : 9});
                 branchesOf[c] << fb;
             }
@@ -232,7 +273,9 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
             const QString code = QString::number(1000 + s).rightJustified(21, u'0');
             const QString name = companyName().left(40);
             const QString reg = cnpj(1);
-            fornecedor({code, name, reg, QStringLiteral("J"), name.section(u' ', 0, 1).left(40)});
+            fornecedor(QVariantList{code, name, reg, QStringLiteral("J"),
+                                    name.section(u' ', 0, 1).left(40)} +
+                       addresses.in(addresses.anyCity()));
             supplierCode << code;
             supplierCnpj << reg;
         }
@@ -301,7 +344,8 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
                           std::round(std::uniform_real_distribution<double>(200.0, 20000.0)(rng) *
                                      100) /
                               100,
-                          m < o.months - 2 ? QStringLiteral("S") : QStringLiteral("N")});
+                          m < o.months - 2 ? QStringLiteral("S") : QStringLiteral("N"),
+                          date(defaultDueDate(start))});
                 }
             }
         }

@@ -1,7 +1,8 @@
 #pragma once
 // Demonstration data: companies, branches, registrations, series, suppliers and customers with
-// valid CNPJs, taxes with their revenue codes and payees, invoices with 11% retention over the
-// last months, forecast payables and rural contribution maps. The same seed gives the same data
+// valid CNPJs (companies, branches and suppliers with address and phone), taxes with their
+// revenue codes and payees, invoices with 11% retention over the last months, forecast payables
+// and rural contribution maps with their guides' due dates. The same seed gives the same data
 // (dates run back from the month of `today`).
 #include "database.h"
 

@@ -6,7 +6,8 @@
 // lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
 // entry), loading.cpp (the filter button and the reload of the current view), selection.cpp
 // (ticking the documents), editing.cpp (due date, revenue code and values typed into the grid and
-// written back to the server) and menu.cpp (the merged menu and the handlers it forwards to).
+// written back to the server), menu.cpp (the merged menu and the handlers it forwards to) and
+// printing.cpp (the query parameters of the reports and the preview).
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
@@ -200,6 +201,14 @@ public:
     Q_INVOKABLE void sbtVerificarClick();
     void sbtProcurarClick();
 
+    // Report parameters and the preview (printing.cpp). The preview checks the current row's
+    // revenue code afterwards, not required.
+    void rpddPadraoBeforeGetQueryParams(fis::ReportParams &Params, bool &flag) override;
+    void sbtPreviewClick(QObject *Sender) override;
+    // The path of the guide's background picture for a report directory: the directory up to
+    // its first "REL" (any case), then "Rel\guia_gps.bmp".
+    static QString guidePicturePath(const QString &reportDir);
+
     // Menu handlers.
     void mnuImprimirClick();
     void mnuVisualizarClick();
@@ -250,6 +259,10 @@ private:
     const QLabel *tickPicture(const QString &value) const;
     // Output buttons enabled exactly when the current map is ticked; output items follow.
     void applyMapOutputRule();
+
+    // The parameters of the document reports and of the rural-maps report (printing.cpp).
+    void documentParams(fis::ReportParams &params);
+    void ruralMapParams(fis::ReportParams &params);
 
     // Selection helpers. The set the grid shows in the current mode (null for no mode).
     fis::ClientDataSet *selectionSet() const;

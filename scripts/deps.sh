@@ -10,7 +10,8 @@ packages=(
     xvfb xauth
 )
 if [ "${1:-run}" = test ]; then
-    packages+=(googletest libgtest-dev libbenchmark-dev postgresql clang libclang-rt-14-dev)
+    packages+=(googletest libgtest-dev libbenchmark-dev postgresql clang libclang-rt-14-dev
+               poppler-utils)
 fi
 
 missing=()

@@ -126,9 +126,11 @@ QString findSettingsFile(const HostPaths &paths)
     return {};
 }
 
+// The build installs the reports in "rel" beside the program, with the picture of the guide
+// form, which the screens find from the report directory's "rel".
 QString defaultReportDir(const HostPaths &paths)
 {
-    const QString beside = QDir(paths.appDir).filePath(QStringLiteral("reports"));
+    const QString beside = QDir(paths.appDir).filePath(QStringLiteral("rel"));
     if (QFileInfo(beside).isDir() || paths.sourceDir.isEmpty())
         return QDir::cleanPath(beside);
     const QString inSource = QDir(paths.sourceDir).filePath(QStringLiteral("reports"));

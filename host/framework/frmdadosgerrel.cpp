@@ -4,6 +4,7 @@
 #include "framework/consiste.h"
 #include "framework/quorvin.h"
 #include "framework/reportdesigner.h"
+#include "framework/showavi.h"
 #include "framework/tmessages.h"
 #include "widgets/errorguard.h"
 #include "widgets/hostui.h"
@@ -48,16 +49,35 @@ TfrmDadosGerRel::PreviewShower &previewShower()
         // The screen's printer, so that the preview shows the page of the printer set-up.
         auto *screen = qobject_cast<TfrmDadosGerRel *>(parent);
         QPrinter own(QPrinter::HighResolution);
+        own.setPageLayout(fis::defaultReportPageLayout());
         QPrinter *printer = screen ? screen->printer() : &own;
         QPrintPreviewDialog dialog(printer, parent);
+        dialog.setObjectName(QStringLiteral("dlgPreview"));
         dialog.setWindowTitle(listing.title);
-        QObject::connect(
-            &dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-            [&listing](QPrinter *p) { TReportDesignerDialog::printListing(listing, p); });
+        // Laid out again for the page the preview asks for (its page set-up may change it).
+        QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+                         [&listing](QPrinter *p) {
+                             fis::guarded([&] {
+                                 const fis::ReportPages pages = listing.pages(p->pageLayout());
+                                 pages.print(p);
+                                 TReportDesignerDialog::notifyOutput(
+                                     pages, QStringLiteral("preview"), QString());
+                             });
+                         });
         dialog.exec();
     };
     return shower;
 }
+
+// The progress window while a report is run or written; closed again however that ends.
+class ReportProgress
+{
+public:
+    explicit ReportProgress(QWidget *screen) { ActiveShowAvi(screen, 6); }
+    ~ReportProgress() { DeactiveShowAvi(); }
+    ReportProgress(const ReportProgress &) = delete;
+    ReportProgress &operator=(const ReportProgress &) = delete;
+};
 
 // "%s" placeholders filled in order, as the catalogue texts are written.
 QString fillPlaceholders(QString text, const QStringList &args)
@@ -217,11 +237,6 @@ fis::ReportDefinition TfrmDadosGerRel::chosenReport()
     return fis::ReportDefinition::load(file);
 }
 
-fis::ReportListing TfrmDadosGerRel::runChosenReport()
-{
-    return rpddPadrao->run(chosenReport());
-}
-
 void TfrmDadosGerRel::create()
 {
     if (m_created)
@@ -241,9 +256,11 @@ void TfrmDadosGerRel::FormClose() {}
 
 QPrinter *TfrmDadosGerRel::printer() const
 {
-    if (!m_printer)
-        const_cast<TfrmDadosGerRel *>(this)->m_printer =
-            std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (!m_printer) {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setPageLayout(fis::defaultReportPageLayout());
+        const_cast<TfrmDadosGerRel *>(this)->m_printer = std::move(printer);
+    }
     return m_printer.get();
 }
 
@@ -271,13 +288,15 @@ void TfrmDadosGerRel::sbtPrintClick(QObject *)
     }
     if (p->outputFormat() == QPrinter::NativeFormat && !p->printerName().isEmpty()) {
         p->setDocName(listing.title);
+        const ReportProgress progress(this);
         TReportDesignerDialog::printListing(listing, p);
         return;
     }
-    // No printer at all: the listing goes to a PDF file.
+    // No printer at all: the pages go to a PDF file.
     const QPageLayout layout = p->pageLayout();
-    TReportDesignerDialog::writePdf(
-        listing, askFileName(msgMensagens->Msg(QStringLiteral("Imp_Pdf"))), &layout);
+    const QString file = askFileName(msgMensagens->Msg(QStringLiteral("Imp_Pdf")));
+    const ReportProgress progress(this);
+    TReportDesignerDialog::writePdf(listing, file, &layout);
 }
 
 void TfrmDadosGerRel::sbtPreviewClick(QObject *)
@@ -289,8 +308,17 @@ void TfrmDadosGerRel::sbtPreviewClick(QObject *)
 void TfrmDadosGerRel::sbtSalvarComoClick(QObject *)
 {
     const QString file = askFileName(msgMensagens->Msg(QStringLiteral("Salvar_Como")));
+    const fis::ReportListing listing = runChosenReport();
     const QPageLayout layout = printer()->pageLayout();
-    TReportDesignerDialog::writePdf(runChosenReport(), file, &layout);
+    const ReportProgress progress(this);
+    TReportDesignerDialog::writePdf(listing, file, &layout);
+}
+
+fis::ReportListing TfrmDadosGerRel::runChosenReport()
+{
+    const fis::ReportDefinition definition = chosenReport();
+    const ReportProgress progress(this);
+    return rpddPadrao->run(definition);
 }
 
 void TfrmDadosGerRel::sbtConfigImpressClick(QObject *)

@@ -103,7 +103,8 @@ public:
     // The printer the screen prints with (set-up changes it).
     QPrinter *printer() const;
 
-    // Runs the chosen report (params handler, query) and returns its listing.
+    // Runs the chosen report (params handler, query) with the progress window shown and returns
+    // its listing.
     fis::ReportListing runChosenReport();
 
     // How file names are asked for (save as, print to PDF). The default asks with QFileDialog;

@@ -2,14 +2,18 @@
 
 #include "data/abort.h"
 #include "framework/hostdatabase.h"
+#include "framework/reporttable.h"
+#include "framework/windowspath.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QPageLayout>
 #include <QPrinter>
 #include <QRegularExpression>
@@ -18,9 +22,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTextDocument>
-
-#include <memory>
 
 namespace fis {
 
@@ -128,50 +129,6 @@ Qt::Alignment alignment(const QString &text, const QString &fileName, const QStr
          QStringLiteral("a coluna %1 tem o alinhamento desconhecido \"%2\".").arg(field, text));
 }
 
-QString formatNumber(double value, const QString &format)
-{
-    const QLocale locale;
-    if (format.isEmpty())
-        return locale.toString(value, 'g', 15);
-    const qsizetype dot = format.indexOf(QLatin1Char('.'));
-    const int decimals = dot < 0 ? 0 : int(format.size() - dot - 1);
-    QString text = locale.toString(value, 'f', decimals);
-    if (!format.contains(QLatin1Char(',')))
-        text.remove(locale.groupSeparator());
-    return text;
-}
-
-QString displayValue(const QVariant &value, const ReportColumn *column)
-{
-    if (value.isNull())
-        return {};
-    const QString format = column ? column->format : QString();
-    switch (value.metaType().id()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-        return format.isEmpty() && value.metaType().id() != QMetaType::Double &&
-                       value.metaType().id() != QMetaType::Float
-                   ? value.toString()
-                   : formatNumber(value.toDouble(), format);
-    case QMetaType::QDate:
-        return value.toDate().toString(format.isEmpty() ? QStringLiteral("dd/MM/yyyy") : format);
-    case QMetaType::QDateTime:
-        return value.toDateTime().toString(format.isEmpty() ? QStringLiteral("dd/MM/yyyy")
-                                                            : format);
-    default:
-        break;
-    }
-    if (value.canConvert<TDateTime>() && value.metaType() == QMetaType::fromType<TDateTime>()) {
-        const TDateTime d = value.value<TDateTime>();
-        return d.isNull() ? QString() : d.toDate().toString(QStringLiteral("dd/MM/yyyy"));
-    }
-    return value.toString();
-}
-
 QString paramText(const ReportParam &param)
 {
     if (param.value.isNull())
@@ -181,7 +138,7 @@ QString paramText(const ReportParam &param)
         return d.isNull() ? QString() : d.toDate().toString(QStringLiteral("dd/MM/yyyy"));
     }
     if (param.value.metaType().id() == QMetaType::Double)
-        return QLocale().toString(param.value.toDouble(), 'g', 15);
+        return formatNumber(param.value.toDouble(), QString());
     return param.value.toString();
 }
 
@@ -291,26 +248,37 @@ ReportDefinition ReportDefinition::parse(const QByteArray &json, const QString &
     const QJsonValue columns = root.value(QLatin1String("columns"));
     if (!columns.isUndefined() && !columns.isArray())
         fail(fileName, QStringLiteral("\"columns\" deve ser uma lista."));
-    for (const QJsonValue &item : columns.toArray()) {
-        ReportColumn column;
-        if (item.isString()) {
-            column.field = item.toString();
-        } else if (item.isObject()) {
-            const QJsonObject o = item.toObject();
-            column.field = o.value(QLatin1String("field")).toString();
-            column.title = o.value(QLatin1String("title")).toString();
-            column.format = o.value(QLatin1String("format")).toString();
-            column.alignment =
-                alignment(o.value(QLatin1String("align")).toString(), fileName, column.field);
-        }
-        column.field = column.field.trimmed();
-        if (column.field.isEmpty())
-            fail(fileName, QStringLiteral("uma coluna sem campo (\"field\") em \"columns\"."));
-        if (column.title.isEmpty())
-            column.title = column.field;
-        def.columns << column;
+    for (const QJsonValue &item : columns.toArray())
+        def.columns << parseColumn(item, fileName);
+
+    const QJsonValue guide = root.value(QLatin1String("guide"));
+    if (!guide.isUndefined()) {
+        if (!guide.isObject())
+            fail(fileName, QStringLiteral("\"guide\" deve ser um objeto."));
+        def.guide = GuideLayout::parse(guide.toObject(), fileName, def.params);
     }
     return def;
+}
+
+ReportColumn ReportDefinition::parseColumn(const QJsonValue &item, const QString &fileName)
+{
+    ReportColumn column;
+    if (item.isString()) {
+        column.field = item.toString();
+    } else if (item.isObject()) {
+        const QJsonObject o = item.toObject();
+        column.field = o.value(QLatin1String("field")).toString();
+        column.title = o.value(QLatin1String("title")).toString();
+        column.format = o.value(QLatin1String("format")).toString();
+        column.alignment =
+            alignment(o.value(QLatin1String("align")).toString(), fileName, column.field);
+    }
+    column.field = column.field.trimmed();
+    if (column.field.isEmpty())
+        fail(fileName, QStringLiteral("uma coluna sem campo (\"field\") em \"columns\"."));
+    if (column.title.isEmpty())
+        column.title = column.field;
+    return column;
 }
 
 QString ReportDefinition::sqlFor(const QString &driverName) const
@@ -353,46 +321,107 @@ QStringList reportDefinitionFiles(const QString &reportDir, const QString &repor
     return files;
 }
 
-QString ReportListing::toHtml() const
+namespace {
+
+// The listing: title, the parameters with their values, the table, the number of rows.
+ReportPages listingPages(const ReportListing &listing, const QPageLayout &layout)
 {
-    QString html;
-    html += QStringLiteral("<html><body>");
-    html += QStringLiteral("<h2>%1</h2>").arg(title.toHtmlEscaped());
-    if (!params.isEmpty()) {
-        html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"2\">");
-        for (const auto &param : params)
-            html += QStringLiteral("<tr><td><b>%1</b></td><td>%2</td></tr>")
-                        .arg(param.first.toHtmlEscaped(), param.second.toHtmlEscaped());
-        html += QStringLiteral("</table><br/>");
+    ReportPages out;
+    out.title = listing.title;
+    out.layout = layout;
+    const QSizeF size = ReportPages::printableSize(layout);
+    const QFont titleFont = pageFont(12, true);
+    const QFont font = pageFont(8);
+    const QFont bold = pageFont(8, true);
+    const qreal height = lineHeight(font);
+
+    out.pages.append(ReportPage());
+    ReportPage &first = out.pages.last();
+    qreal y = 0;
+    for (const QString &line : wrapText(listing.title, titleFont, size.width())) {
+        first.text(QRectF(0, y, size.width(), lineHeight(titleFont)), line, titleFont);
+        y += lineHeight(titleFont);
     }
-    html += QStringLiteral(
-        "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><tr>");
-    for (const QString &header : headers)
-        html += QStringLiteral("<th>%1</th>").arg(header.toHtmlEscaped());
-    html += QStringLiteral("</tr>");
-    for (const QStringList &row : rows) {
-        html += QStringLiteral("<tr>");
-        for (qsizetype i = 0; i < row.size(); ++i) {
-            const Qt::Alignment a = i < alignments.size() ? alignments.at(i) : Qt::AlignLeft;
-            const char *align = a & Qt::AlignRight     ? "right"
-                                : a & Qt::AlignHCenter ? "center"
-                                                       : "left";
-            html += QStringLiteral("<td align=\"%1\">%2</td>")
-                        .arg(QLatin1String(align), row.at(i).toHtmlEscaped());
+    y += pageMm(2);
+    qreal nameWidth = 0;
+    for (const auto &param : listing.params)
+        nameWidth = qMax(nameWidth, textWidth(bold, param.first) + pageMm(3));
+    nameWidth = qMin(nameWidth, size.width() / 3);
+    for (const auto &param : listing.params) {
+        const QStringList names = wrapText(param.first, bold, nameWidth - pageMm(3));
+        const QStringList values = wrapText(param.second, font, size.width() - nameWidth);
+        for (qsizetype i = 0; i < qMax(names.size(), values.size()); ++i) {
+            if (y + height > size.height() - pageFootReserve()) {
+                out.pages.append(ReportPage());
+                y = 0;
+            }
+            if (i < names.size())
+                out.pages.last().text(QRectF(0, y, nameWidth, height), names.at(i), bold);
+            if (i < values.size())
+                out.pages.last().text(QRectF(nameWidth, y, size.width() - nameWidth, height),
+                                      values.at(i), font);
+            y += height;
         }
-        html += QStringLiteral("</tr>");
     }
-    html += QStringLiteral("</table>");
-    html += QStringLiteral("<p>%1 registro(s)</p>").arg(rows.size());
-    html += QStringLiteral("</body></html>");
-    return html;
+    y += pageMm(3);
+
+    ReportTable table;
+    for (qsizetype c = 0; c < listing.headers.size(); ++c)
+        table.columns << TableColumn{listing.headers.at(c), c < listing.alignments.size()
+                                                                ? listing.alignments.at(c)
+                                                                : Qt::AlignLeft};
+    table.rows = listing.rows;
+    const TablePageStart start = [&](ReportPage &page, bool) {
+        page.text(QRectF(0, 0, size.width(), height), listing.title, bold);
+        return height + pageMm(2);
+    };
+    y = layTable(out.pages, y, size, table, start) + pageMm(2);
+    if (y + height > size.height() - pageFootReserve()) {
+        out.pages.append(ReportPage());
+        y = 0;
+    }
+    out.pages.last().text(QRectF(0, y, size.width(), height),
+                          QStringLiteral("%1 registro(s)").arg(listing.rows.size()), font);
+    out.numberPages();
+    return out;
 }
 
-QTextDocument *ReportListing::toDocument() const
+struct CachedPicture
 {
-    auto *doc = new QTextDocument;
-    doc->setHtml(toHtml());
-    return doc;
+    QDateTime modified;
+    qint64 size = -1;
+    QImage picture;
+};
+
+} // namespace
+
+ReportPages ReportListing::pages(const QPageLayout &layout) const
+{
+    if (guide)
+        return guidePages(title, *guide, data, layout, reportPicture(picturePath));
+    return listingPages(*this, layout);
+}
+
+QImage reportPicture(const QString &windowsPath)
+{
+    static QHash<QString, CachedPicture> cache;
+    const QString file = resolveWindowsPath(windowsPath, QDir::currentPath());
+    if (file.isEmpty())
+        return {};
+    const QFileInfo info(file);
+    CachedPicture &cached = cache[file];
+    if (cached.modified != info.lastModified() || cached.size != info.size()) {
+        cached.modified = info.lastModified();
+        cached.size = info.size();
+        cached.picture = QImage(file);
+    }
+    return cached.picture;
+}
+
+QPageLayout defaultReportPageLayout()
+{
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(10, 10, 10, 10),
+                       QPageLayout::Millimeter);
 }
 
 } // namespace fis
@@ -443,9 +472,25 @@ fis::ReportListing TReportDesignerDialog::run(const fis::ReportDefinition &defin
         listing.params.append({param.name, paramText(param)});
 
     const QSqlRecord record = query.record();
+    for (int i = 0; i < record.count(); ++i)
+        listing.data.fields << record.fieldName(i);
+    const auto missing = [&](const QString &field) {
+        return ReportDefinitionError(
+            QStringLiteral("Definição de relatório inválida em '%1': a coluna %2 não existe no "
+                           "resultado da consulta.")
+                .arg(definition.fileName, field));
+    };
     QList<int> indexes;
     QList<const ReportColumn *> columns;
-    if (definition.columns.isEmpty()) {
+    if (definition.guide) {
+        for (const QString &field : definition.guide->fieldsUsed()) {
+            if (listing.data.indexOf(field) < 0)
+                throw missing(field);
+        }
+        listing.guide = definition.guide;
+        if (!definition.guide->pictureParam.isEmpty())
+            listing.picturePath = m_lastParams.value(definition.guide->pictureParam).toString();
+    } else if (definition.columns.isEmpty()) {
         for (int i = 0; i < record.count(); ++i) {
             indexes << i;
             columns << nullptr;
@@ -456,10 +501,7 @@ fis::ReportListing TReportDesignerDialog::run(const fis::ReportDefinition &defin
         for (const ReportColumn &column : definition.columns) {
             const int index = record.indexOf(column.field);
             if (index < 0)
-                throw ReportDefinitionError(
-                    QStringLiteral("Definição de relatório inválida em '%1': a coluna %2 não "
-                                   "existe no resultado da consulta.")
-                        .arg(definition.fileName, column.field));
+                throw missing(column.field);
             indexes << index;
             columns << &column;
             listing.headers << column.title;
@@ -467,11 +509,19 @@ fis::ReportListing TReportDesignerDialog::run(const fis::ReportDefinition &defin
         }
     }
     while (query.next()) {
-        QStringList row;
-        row.reserve(indexes.size());
-        for (qsizetype i = 0; i < indexes.size(); ++i)
-            row << displayValue(query.value(indexes.at(i)), columns.at(i));
-        listing.rows << row;
+        QVariantList values;
+        values.reserve(record.count());
+        for (int i = 0; i < record.count(); ++i)
+            values << query.value(i);
+        if (!definition.guide) {
+            QStringList row;
+            row.reserve(indexes.size());
+            for (qsizetype i = 0; i < indexes.size(); ++i)
+                row << displayValue(values.at(indexes.at(i)),
+                                    columns.at(i) ? columns.at(i)->format : QString());
+            listing.rows << row;
+        }
+        listing.data.values << values;
     }
     if (query.lastError().isValid())
         throw std::runtime_error(QStringLiteral("Erro ao ler o resultado do relatório '%1': %2")
@@ -480,10 +530,30 @@ fis::ReportListing TReportDesignerDialog::run(const fis::ReportDefinition &defin
     return listing;
 }
 
+namespace {
+
+TReportDesignerDialog::OutputObserver &outputObserver()
+{
+    static TReportDesignerDialog::OutputObserver observer;
+    return observer;
+}
+
+} // namespace
+
 void TReportDesignerDialog::printListing(const fis::ReportListing &listing, QPrinter *printer)
 {
-    std::unique_ptr<QTextDocument> doc(listing.toDocument());
-    doc->print(printer);
+    const fis::ReportPages pages = listing.pages(printer->pageLayout());
+    pages.print(printer);
+    const QString file =
+        printer->outputFormat() == QPrinter::PdfFormat ? printer->outputFileName() : QString();
+    notifyOutput(pages, file.isEmpty() ? QStringLiteral("print") : QStringLiteral("pdf"), file);
+}
+
+void TReportDesignerDialog::notifyOutput(const fis::ReportPages &pages, const QString &kind,
+                                         const QString &fileName)
+{
+    if (outputObserver())
+        outputObserver()(pages, kind, fileName);
 }
 
 void TReportDesignerDialog::writePdf(const fis::ReportListing &listing, const QString &fileName,
@@ -494,9 +564,9 @@ void TReportDesignerDialog::writePdf(const fis::ReportListing &listing, const QS
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(fileName);
-        if (layout)
-            printer.setPageLayout(*layout);
+        printer.setPageLayout(layout ? *layout : fis::defaultReportPageLayout());
         printer.setDocName(listing.title);
+        printer.setCreator(QStringLiteral("FIS02900"));
         printListing(listing, &printer);
     }
     // QPrinter says nothing when it cannot write: check that the file is really there.
@@ -504,4 +574,12 @@ void TReportDesignerDialog::writePdf(const fis::ReportListing &listing, const QS
     if (!written.exists() || written.size() == 0)
         throw std::runtime_error(
             QStringLiteral("Não foi possível gravar o arquivo '%1'.").arg(fileName).toStdString());
+}
+
+TReportDesignerDialog::OutputObserver
+TReportDesignerDialog::setOutputObserver(OutputObserver observer)
+{
+    OutputObserver previous = outputObserver();
+    outputObserver() = std::move(observer);
+    return previous;
 }

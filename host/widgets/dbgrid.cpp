@@ -1225,7 +1225,11 @@ void DBGrid::focusMoved(QWidget *, QWidget *now)
             guarded(onEnter);
         return;
     }
-    // Another window taking the focus (a message, a popup) is not leaving the grid.
+    // Another window taking the focus (a message, a popup) is not leaving the grid, nor is the
+    // focus going up to a container of the grid: a click on something that takes no focus (a
+    // toolbar button) gives it to the nearest ancestor that takes it, such as the MDI frame.
+    if (now && now->isAncestorOf(this))
+        return;
     if (!inside && hasFocusInside_ && now && now->window() == window()) {
         hasFocusInside_ = false;
         ClientDataSet *set = dataSet();

@@ -63,13 +63,13 @@ TEST_F(HostSettingsTest, DefaultsServeTheEmbeddedSetUp)
     EXPECT_TRUE(s.openScreen.isEmpty());
 
     // Reports: beside the program when that folder exists, else the source tree's.
-    EXPECT_EQ(s.login.reportDir, dir.filePath("bin/reports"));
+    EXPECT_EQ(s.login.reportDir, dir.filePath("bin/rel"));
     QDir().mkpath(dir.filePath("src/reports"));
     ASSERT_TRUE(parse({}, &s));
     EXPECT_EQ(s.login.reportDir, dir.filePath("src/reports"));
-    QDir().mkpath(dir.filePath("bin/reports"));
+    QDir().mkpath(dir.filePath("bin/rel"));
     ASSERT_TRUE(parse({}, &s));
-    EXPECT_EQ(s.login.reportDir, dir.filePath("bin/reports"));
+    EXPECT_EQ(s.login.reportDir, dir.filePath("bin/rel"));
 }
 
 TEST_F(HostSettingsTest, SettingsFileOverDefaultsAndCommandLineOverFile)

@@ -346,3 +346,18 @@ TEST(EmissionReports, ThreeDefinitionsOneViewEach)
 }
 
 } // namespace
+
+// The picture path is built from the report directory as the installations write it: the part
+// before its first "REL" (any case), then "Rel\guia_gps.bmp".
+TEST(GuidePicturePath, TheDirectoryUpToItsFirstRelThenTheGuidePicture)
+{
+    EXPECT_EQ(TfrmEmiPrevSocial::guidePicturePath("C:\\SIS\\REL\\"), "C:\\SIS\\Rel\\guia_gps.bmp");
+    EXPECT_EQ(TfrmEmiPrevSocial::guidePicturePath("c:\\app\\rel"), "c:\\app\\Rel\\guia_gps.bmp");
+    EXPECT_EQ(TfrmEmiPrevSocial::guidePicturePath("/opt/fis/bin/rel"),
+              "/opt/fis/bin/Rel\\guia_gps.bmp");
+    // The first "rel" wins, wherever it stands; without one the path is relative.
+    EXPECT_EQ(TfrmEmiPrevSocial::guidePicturePath("/home/ana/release/bin/rel"),
+              "/home/ana/Rel\\guia_gps.bmp");
+    EXPECT_EQ(TfrmEmiPrevSocial::guidePicturePath("D:\\Sistemas\\Fiscal\\"), "Rel\\guia_gps.bmp");
+    EXPECT_EQ(TfrmEmiPrevSocial::guidePicturePath(""), "Rel\\guia_gps.bmp");
+}

@@ -2,12 +2,13 @@
 // PDF output.
 #include "data/abort.h"
 #include "framework/reportdesigner.h"
+#include "framework/windowspath.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QTextDocument>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -114,6 +115,34 @@ TEST(ReportDefinitionTest, RefusesBrokenDefinitionsNamingFileAndReason)
                     .isEmpty());
 }
 
+TEST(ReportDefinitionTest, GuideLayoutsAreCheckedWhenRead)
+{
+    const auto guide = [](const char *body) {
+        return definitionError(QByteArray(R"({"title": "x", "sql": "SELECT 1",
+            "params": ["P_IMAGEM"], "guide": )") +
+                               body + "}");
+    };
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"], "boxes": {"3": "B"}})").isEmpty());
+    EXPECT_TRUE(guide(R"({"boxes": {"3": "B"}})").contains("groupBy"));
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"]})").contains("boxes"));
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"], "boxes": {"13": "B"}})").contains("\"13\""));
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"], "boxes": {"6": {"sum": "B", "max": "C"}}})")
+                    .contains("exatamente um"));
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"], "picture": "P_FOTO", "boxes": {"3": "B"}})")
+                    .contains("P_FOTO"));
+    // Field 11 adds amounts that come from the rows: not an undeclared field nor another sum.
+    EXPECT_TRUE(
+        guide(R"({"groupBy": ["A"], "boxes": {"11": {"boxes": [6]}}})").contains("campo 6"));
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"], "boxes": {"6": {"sum": "V"},
+        "10": {"boxes": [6]}, "11": {"boxes": [10]}}})")
+                    .contains("campo 10"));
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"], "boxes": {"3": {"boxes": [6]}, "6": "V"}})")
+                    .contains("6 a 11"));
+    EXPECT_TRUE(guide(R"({"groupBy": ["A"], "boxes": {"3": "B"},
+        "annex": {"columns": ["B"], "totals": ["V"]}})")
+                    .contains("total V"));
+}
+
 TEST(ReportDefinitionTest, FilesOfACodeInNumericOrderOnly)
 {
     QTemporaryDir dir;
@@ -172,6 +201,43 @@ TEST_F(ReportRun, HandlerFillsDeclaredParametersBeforeTheQuery)
     EXPECT_EQ(second.rows.at(0).at(0), "000001");
 }
 
+TEST_F(ReportRun, GuidesGroupTheRowsAndAddUpTheirBoxes)
+{
+    const ReportDefinition def = ReportDefinition::parse(R"({"title": "Guias",
+        "sql": "SELECT CDCLIENTE, NRNOTA, VRNOTA, DTEMISSAO, '12345678000195' AS CNPJ FROM NOTA",
+        "guide": {"groupBy": ["CDCLIENTE"],
+                  "boxes": {"3": {"text": "2631"}, "4": {"max": "DTEMISSAO", "format": "MM/yyyy"},
+                            "5": {"field": "CNPJ", "format": "identifier"},
+                            "6": {"sum": "VRNOTA"}, "9": {"min": "VRNOTA"},
+                            "11": {"boxes": [6, 9]}},
+                  "annex": {"columns": ["NRNOTA", {"field": "VRNOTA", "format": "#,##0.00"}],
+                            "totals": ["VRNOTA"]}}})",
+                                                         "/rel/FIS029_09.json");
+    const fis::ReportListing listing = dialog.run(def);
+    const QList<fis::Guide> guides = fis::buildGuides(*listing.guide, listing.data);
+    ASSERT_EQ(guides.size(), 2); // clients A and B, in the order they first appear
+    const fis::Guide &a = guides.at(0);
+    EXPECT_EQ(a.rows.size(), 2);
+    EXPECT_EQ(a.box.at(2), QStringList{"2631"});
+    EXPECT_EQ(a.box.at(3), QStringList{"11/2026"});
+    EXPECT_EQ(a.box.at(4), QStringList{"12.345.678/0001-95"});
+    EXPECT_EQ(a.box.at(5), QStringList{"1.333,56"}); // 1234.56 + 99
+    EXPECT_EQ(a.box.at(8), QStringList{"99,00"});
+    EXPECT_EQ(a.box.at(10), QStringList{"1.432,56"});
+
+    // A field the layout reads that the query does not give is refused, naming it.
+    const ReportDefinition missing = ReportDefinition::parse(
+        R"({"title": "x", "sql": "SELECT NRNOTA FROM NOTA",
+            "guide": {"groupBy": ["NRNOTA"], "boxes": {"6": {"sum": "VRTOTAL"}}}})",
+        "/rel/FIS029_08.json");
+    try {
+        dialog.run(missing);
+        FAIL() << "a missing field must be refused";
+    } catch (const ReportDefinitionError &e) {
+        EXPECT_TRUE(e.message().contains("VRTOTAL"));
+    }
+}
+
 TEST_F(ReportRun, FlagCancelsAndFailuresAreClear)
 {
     const ReportDefinition def = ReportDefinition::parse(kListing, "/rel/FIS029_01.json");
@@ -199,9 +265,6 @@ TEST(ReportOutputTest, PdfIsWrittenOrTheFailureSaysSo)
     listing.title = "Relatório <teste> & cia";
     listing.headers = {"A", "B"};
     listing.rows = {{"1", "<b>x</b>"}};
-    const QString html = listing.toHtml();
-    EXPECT_TRUE(html.contains("Relatório &lt;teste&gt; &amp; cia"));
-    EXPECT_TRUE(html.contains("&lt;b&gt;x&lt;/b&gt;"));
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -213,4 +276,60 @@ TEST(ReportOutputTest, PdfIsWrittenOrTheFailureSaysSo)
 
     EXPECT_THROW(TReportDesignerDialog::writePdf(listing, dir.filePath("nao/existe/saida.pdf")),
                  std::runtime_error);
+}
+
+TEST(ReportOutputTest, ListingRunsOverPagesWithNothingCutOff)
+{
+    fis::ReportListing listing;
+    listing.title = "Notas";
+    listing.headers = {"Nota", "Observação", "Valor"};
+    listing.alignments = {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignRight};
+    const QString longText = QString("palavra ").repeated(60) + QString("x").repeated(300);
+    for (int i = 0; i < 150; ++i)
+        listing.rows << QStringList{QString("NF%1").arg(i, 4, 10, QChar('0')),
+                                    i == 7 ? longText : "curta", "1.234,56"};
+    const fis::ReportPages pages = listing.pages(fis::defaultReportPageLayout());
+    ASSERT_GT(pages.pages.size(), 2);
+
+    QString all;
+    for (qsizetype p = 0; p < pages.pages.size(); ++p) {
+        const QString text = pages.pages.at(p).text();
+        // Every page repeats the column titles and carries its number.
+        EXPECT_TRUE(text.contains("Observação")) << p;
+        EXPECT_TRUE(text.contains(QString("Página %1 de %2").arg(p + 1).arg(pages.pages.size())));
+        all += text + '\n';
+    }
+    for (int i = 0; i < 150; ++i)
+        EXPECT_TRUE(all.contains(QString("NF%1").arg(i, 4, 10, QChar('0')))) << i;
+    // The long text wrapped inside its column, every character kept.
+    QString joined = all;
+    joined.remove('\n').remove(' ');
+    EXPECT_TRUE(joined.contains(QString("palavra").repeated(60) + QString("x").repeated(300)));
+    EXPECT_TRUE(all.contains("150 registro(s)"));
+
+    // No item leaves the printable area.
+    const QSizeF size = fis::ReportPages::printableSize(pages.layout);
+    for (const fis::ReportPage &page : pages.pages) {
+        for (const fis::PageItem &item : page.items()) {
+            EXPECT_GE(item.rect.left(), -0.5);
+            EXPECT_LE(item.rect.right(), size.width() + 0.5) << item.text.toStdString();
+            EXPECT_LE(item.rect.bottom(), size.height() + 0.5) << item.text.toStdString();
+        }
+    }
+}
+
+TEST(ReportOutputTest, WindowsPathsAreFoundWhateverTheCaseOfTheirFolders)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir(dir.path()).mkpath("sis/rel");
+    writeFile(dir.filePath("sis/rel/guia_gps.bmp"), "BM");
+    const QString found = QDir::cleanPath(dir.filePath("sis/rel/guia_gps.bmp"));
+    QString windows = dir.path() + "\\SIS\\Rel\\GUIA_GPS.bmp";
+    EXPECT_EQ(fis::resolveWindowsPath(windows, "/"), found);
+    EXPECT_EQ(fis::resolveWindowsPath("Rel\\guia_gps.bmp", dir.filePath("sis")), found);
+    EXPECT_EQ(fis::resolveWindowsPath("C:" + dir.path() + "/sis/REL/guia_gps.bmp", "/"), found);
+    EXPECT_TRUE(fis::resolveWindowsPath("Rel\\guia_gps.bmp", dir.path()).isEmpty());
+    EXPECT_TRUE(fis::resolveWindowsPath(dir.path() + "\\sis\\rel", "/").isEmpty()); // a folder
+    EXPECT_TRUE(fis::resolveWindowsPath("", dir.path()).isEmpty());
 }

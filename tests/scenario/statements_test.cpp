@@ -54,7 +54,8 @@ TEST(TableOfStatements, EveryRowIsFoundFromItsPhrase)
 TEST(TableOfStatements, ALineThatLeavesTheTableNamesTheWordsItHas)
 {
     EXPECT_EQ(errorOf("answer maybe"), "t.fis:1: expected 'pick', 'find', 'integration', "
-                                       "'confirm' or 'dialog' after 'answer', found 'maybe'");
+                                       "'confirm', 'dialog' or 'file' after 'answer', found "
+                                       "'maybe'");
     EXPECT_EQ(errorOf("expect no calls"),
               "t.fis:1: expected 'message', 'call', 'dialog', 'editor', 'ellipsis' or 'mark' "
               "after 'no', found 'calls'");

@@ -85,6 +85,15 @@ void parseExpectNoEditor(ScriptReader &in, Statement &st);
 void parseExpectNoEllipsis(ScriptReader &in, Statement &st);
 void parseExpectNoMark(ScriptReader &in, Statement &st);
 
+// reports.cpp: the file-name question, the print preview, what a report run received and
+// produced.
+FIS_STATEMENT(AnswerFile)
+FIS_STATEMENT(ExpectReport)
+FIS_STATEMENT(ExpectPreview)
+FIS_STATEMENT(ClosePreview)
+FIS_STATEMENT(ExpectPages)
+FIS_STATEMENT(ExpectPage)
+
 #undef FIS_STATEMENT
 
 } // namespace fis::scenario

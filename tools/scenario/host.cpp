@@ -61,6 +61,11 @@ QString ScenarioHost::resolvePath(const QString &path) const
     return QDir(base).absoluteFilePath(path);
 }
 
+QString ScenarioHost::outputPath(const QString &name) const
+{
+    return QFileInfo(name).isAbsolute() ? name : m_tempDir.filePath(name);
+}
+
 void ScenarioHost::applyLogin()
 {
     LoginValues v;
@@ -73,9 +78,9 @@ void ScenarioHost::applyLogin()
     const QString reports = m_login.value(QStringLiteral("ReportDir"));
     if (!reports.isEmpty())
         v.reportDir = resolvePath(reports);
-    else
-        v.reportDir = QDir(QCoreApplication::applicationDirPath())
-                          .absoluteFilePath(QStringLiteral("reports"));
+    else // where the build installs the definitions, with the picture of the guide form
+        v.reportDir =
+            QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("rel"));
     v.webUrl = m_serverHost;
     v.webPort = m_serverPort;
     // The module talks to the recorder; the recorder carries the token to a real server.

@@ -31,6 +31,8 @@ public:
     bool hasTempDir() const { return m_tempDir.isValid(); }
     // A path of the script, relative to its folder.
     QString resolvePath(const QString &path) const;
+    // A file the run writes (a PDF the clerk saves): relative to the run's temporary folder.
+    QString outputPath(const QString &name) const;
 
     // ---- login ----
     // The server the module talks to (the WebURL and WebPort of the login).

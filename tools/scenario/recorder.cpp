@@ -2,6 +2,8 @@
 #include "recorder.h"
 
 #include "failure.h"
+#include "framework/frmdadosgerrel.h"
+#include "framework/reportdesigner.h"
 #include "framework/showavi.h"
 #include "services/rdmEmisGuiaPrv.h"
 #include "testkit/fakeappserver.h"
@@ -40,11 +42,52 @@ bool Recorder::start(const QString &upstream, const QString &token, QString *err
         *error = m_server->errorString();
         return false;
     }
+    watchReports();
     return true;
+}
+
+void Recorder::watchReports()
+{
+    m_watchingReports = true;
+    m_previousChooser = TfrmDadosGerRel::setFileNameChooser(
+        [this](QWidget *, const QString &caption, const QString &) {
+            ReportOutput question{QStringLiteral("file"), QString(), caption, {}};
+            if (m_fileAnswers.isEmpty()) {
+                m_outputs.append(question);
+                if (m_ui->onFailure)
+                    m_ui->onFailure(QStringLiteral("a file name was asked for (%1) with no answer "
+                                                   "queued (answer file ...)")
+                                        .arg(quoted(caption)));
+                return QString();
+            }
+            question.file = m_fileAnswers.takeFirst();
+            m_outputs.append(question);
+            return question.file;
+        });
+    TReportDesignerDialog::setOutputObserver(
+        [this](const ReportPages &pages, const QString &kind, const QString &file) {
+            ReportOutput output{kind, file, QString(), {}};
+            for (const ReportPage &page : pages.pages)
+                output.pages << page.text();
+            m_outputs.append(output);
+        });
+}
+
+const ReportOutput *Recorder::lastReportOutput() const
+{
+    for (qsizetype i = m_outputs.size() - 1; i >= 0; --i)
+        if (m_outputs[i].kind != QLatin1String("file"))
+            return &m_outputs[i];
+    return nullptr;
 }
 
 void Recorder::stop()
 {
+    if (m_watchingReports) {
+        m_watchingReports = false;
+        TReportDesignerDialog::setOutputObserver(nullptr);
+        TfrmDadosGerRel::setFileNameChooser(m_previousChooser);
+    }
     if (m_server)
         m_server->stop();
     if (m_ui)
@@ -59,6 +102,7 @@ Checkpoint Recorder::checkpoint(int line) const
     c.calls = m_server->callCount();
     c.requests = int(m_ui->requests().size());
     c.dialogs = int(m_dialogs.size());
+    c.outputs = int(m_outputs.size());
     return c;
 }
 
@@ -84,6 +128,19 @@ QStringList Recorder::untoldSince(const Checkpoint &since)
         if (!m_toldDialogs.contains(i)) {
             m_toldDialogs.insert(i);
             lines << QStringLiteral("    -> dialog %1 opened").arg(m_dialogs[i]);
+        }
+    for (int i = since.outputs; i < m_outputs.size(); ++i)
+        if (!m_toldOutputs.contains(i)) {
+            m_toldOutputs.insert(i);
+            const ReportOutput &o = m_outputs[i];
+            if (o.kind == QLatin1String("file"))
+                lines << QStringLiteral("    -> file name asked (%1): %2")
+                             .arg(quoted(o.caption),
+                                  o.file.isEmpty() ? QStringLiteral("cancelled") : o.file);
+            else
+                lines << QStringLiteral("    -> report %1%2, %3 page(s)")
+                             .arg(o.kind, o.file.isEmpty() ? QString() : QLatin1Char(' ') + o.file)
+                             .arg(o.pages.size());
         }
     return lines;
 }

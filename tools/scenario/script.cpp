@@ -226,6 +226,14 @@ QString expectKindName(ExpectKind kind)
         return QStringLiteral("column");
     case ExpectKind::Sql:
         return QStringLiteral("sql");
+    case ExpectKind::Report:
+        return QStringLiteral("report");
+    case ExpectKind::Preview:
+        return QStringLiteral("preview");
+    case ExpectKind::Pages:
+        return QStringLiteral("pages");
+    case ExpectKind::Page:
+        return QStringLiteral("page");
     }
     return QString();
 }

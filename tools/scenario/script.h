@@ -94,19 +94,20 @@ enum class StatementKind {
     Answer,   // answerKind, see below
     Note,     // text
     // actions
-    Call,   // target = entry point
-    Type,   // target (may be empty = focused), text
-    Key,    // keys, target (may be empty)
-    Click,  // target
-    Menu,   // text = caption path
-    Focus,  // target
-    Leave,  // target (may be empty), other = destination (may be empty)
-    Choose, // target, number (index) or text
-    Cell,   // target = grid, number = row, field, flag = double click
-    Title,  // target = grid, field
-    Close,  // target
-    Load,   // target = record set, table (inline) or other = name of a table
-    Edit,   // target = grid, number = row, field, text
+    Call,         // target = entry point
+    Type,         // target (may be empty = focused), text
+    Key,          // keys, target (may be empty)
+    Click,        // target
+    Menu,         // text = caption path
+    Focus,        // target
+    Leave,        // target (may be empty), other = destination (may be empty)
+    Choose,       // target, number (index) or text
+    Cell,         // target = grid, number = row, field, flag = double click
+    Title,        // target = grid, field
+    Close,        // target
+    Load,         // target = record set, table (inline) or other = name of a table
+    Edit,         // target = grid, number = row, field, text
+    ClosePreview, //
     // expectations
     Expect, // expectKind, see below
 };
@@ -121,7 +122,8 @@ enum class AnswerKind {
     IntegrationCancel,
     IntegrationPacket,
     Confirm,
-    Dialog
+    Dialog,
+    File // text = the file name, empty = cancel
 };
 
 enum class ExpectKind {
@@ -153,6 +155,10 @@ enum class ExpectKind {
     Mark,        // target = grid, number = row, flag = no mark, text
     Column,      // target = grid, field
     Sql,         // expected, text = the query
+    Report,      // field = parameter, expected; or other = "absent" | "ending" (text) | "keys"
+    Preview,     //
+    Pages,       // number
+    Page,        // number = page, text = what it contains
 };
 
 struct StatementForm;

@@ -31,6 +31,7 @@ const StatementForm kStatements[] = {
     {"answer integration", Role::Setup, parseAnswerIntegration, runAnswerIntegration},
     {"answer confirm", Role::Setup, parseAnswerConfirm, runAnswerConfirm},
     {"answer dialog", Role::Setup, parseAnswerDialog, runAnswerDialog},
+    {"answer file", Role::Setup, parseAnswerFile, runAnswerFile},
 
     // actions
     {"call", Role::Action, parseCall, runCall},
@@ -43,6 +44,7 @@ const StatementForm kStatements[] = {
     {"choose", Role::Action, parseChoose, runChoose},
     {"cell", Role::Action, parseCell, runCell},
     {"title", Role::Action, parseTitle, runTitle},
+    {"close preview", Role::Action, parseClosePreview, runClosePreview},
     {"close", Role::Action, parseClose, runClose},
     {"load", Role::Action, parseLoad, runLoad},
     {"edit", Role::Action, parseEdit, runEdit},
@@ -71,6 +73,10 @@ const StatementForm kStatements[] = {
     {"expect no ellipsis", Role::Expectation, parseExpectNoEllipsis, runExpectEllipsis},
     {"expect mark", Role::Expectation, parseExpectMark, runExpectMark},
     {"expect no mark", Role::Expectation, parseExpectNoMark, runExpectMark},
+    {"expect report", Role::Expectation, parseExpectReport, runExpectReport},
+    {"expect preview", Role::Expectation, parseExpectPreview, runExpectPreview},
+    {"expect pages", Role::Expectation, parseExpectPages, runExpectPages},
+    {"expect page", Role::Expectation, parseExpectPage, runExpectPage},
 
     // expectations of a control (a state is the words after the control's name)
     {"expect CONTROL enabled", Role::Expectation, parseExpectState, runExpectState},
