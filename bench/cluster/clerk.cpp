@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <random>
+#include <thread>
 
 namespace fis::bench {
 
@@ -32,7 +33,8 @@ QString brDate(const QDate &d)
 // refused for a business reason, "servidor: …" for any other error the server answered.
 QString errorKind(const QString &error)
 {
-    static const QLatin1String transport("Falha de comunicação com o servidor de aplicação ");
+    static const QString transport =
+        QStringLiteral("Falha de comunicação com o servidor de aplicação ");
     if (error.startsWith(transport)) {
         const qsizetype colon = error.indexOf(QLatin1String(": "), transport.size());
         QString what = colon < 0 ? error : error.mid(colon + 2);
@@ -82,7 +84,7 @@ public:
 private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
 
-    // Times one call; true when it succeeded. `refused` turns a failed answer into a refusal.
+    // Times one call; true when it succeeded.
     template <class Call>
     bool timed(const QString &method, Call call)
     {
@@ -94,6 +96,8 @@ private:
         if (!m_net.lastCallFailed())
             return true;
         failed(method, m_net.lastError(), end);
+        // A clerk who gets an error reads it before trying again.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return false;
     }
     void failed(const QString &method, const QString &error, Clock::time_point at)
