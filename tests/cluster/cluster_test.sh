@@ -93,7 +93,7 @@ fi
 "$src/scripts/cluster.sh" start >"$work/start.log" 2>&1 ||
     { cat "$work/start.log"; fail "o cluster não subiu"; exit 1; }
 eval "$("$src/scripts/cluster.sh" env)"
-"$bin/cluster_bench" --port "$FIS_CLUSTER_PORT" --clerks 6 --seconds 10 --fault-every 4 \
+"$bin/cluster_bench" --port "$FIS_CLUSTER_PORT" --token "$FIS_APPSERVER_TOKEN" --clerks 6 --seconds 8 --fault-every 4 \
     --fault "$src/scripts/cluster.sh kill 1" --database "$FIS_CLUSTER_DATABASE" \
     --told "$work/cluster.told" >"$work/cluster.bench" 2>&1
 rc=$?
@@ -107,8 +107,8 @@ if grep -E '^ +[0-9]+  ' "$work/cluster.bench" | grep -v -e ': transporte: ' -e 
     fail "erros que não são de transporte nem recusas"
 fi
 grep -q "restarting" "$FIS_CLUSTER_DIR/server1.log" || fail "o servidor 1 não foi reiniciado"
-"$src/scripts/cluster.sh" status | grep -q "^server 1 .*running" ||
-    fail "o servidor 1 não voltou"
+status=$("$src/scripts/cluster.sh" status)
+grep -q "^server 1 .*running" <<<"$status" || fail "o servidor 1 não voltou: $status"
 "$bin/fis-invariants" --database "$FIS_CLUSTER_DATABASE" --told "$work/cluster.told" ||
     fail "fis-invariants no PostgreSQL"
 
