@@ -160,15 +160,17 @@ start_cluster() {
 
     # HAProxy: the deployment's configuration with this cluster's addresses.
     {
-        grep -v -e '^\s*server ' -e '^\s*log /dev/log' deploy/haproxy.cfg |
-            sed "s/^\(\s*\)bind .*/\1bind 127.0.0.1:$balancer/"
+        grep -v -e '^\s*server ' deploy/haproxy.cfg |
+            sed -e "s/^\(\s*\)bind .*/\1bind 127.0.0.1:$balancer/" \
+                -e "s|log /dev/log|log stderr format iso|"
         for i in $(seq 1 "$servers"); do
             echo "    server app$i 127.0.0.1:${ports[$((i - 1))]} check"
         done
     } >"$dir/haproxy.cfg"
-    haproxy -q -f "$dir/haproxy.cfg" -p "$dir/haproxy.pid" -D </dev/null >"$dir/haproxy.log" 2>&1 ||
-        die "haproxy did not start (see $dir/haproxy.log)"
-    wait_port "$balancer" 100 || die "haproxy does not listen on $balancer"
+    # In the foreground, detached: its log (servers going down and up) goes to haproxy.log.
+    haproxy -db -f "$dir/haproxy.cfg" </dev/null >"$dir/haproxy.log" 2>&1 &
+    echo $! >"$dir/haproxy.pid"
+    wait_port "$balancer" 100 || die "haproxy does not listen on $balancer (see $dir/haproxy.log)"
     # Ready once the balancer sees every server healthy: a call through it succeeds.
     for _ in $(seq 1 100); do
         if curl -fsS -o /dev/null "http://127.0.0.1:$balancer/health" 2>/dev/null; then

@@ -98,7 +98,9 @@ int main(int argc, char **argv)
     for (int i = 0; i < clerks; ++i)
         running.push_back(std::async(std::launch::async, runClerk, i + 1, std::cref(options),
                                      deadline, std::cref(stop)));
-    std::vector<Clock::time_point> faults;
+    // When each fault's command started and when it returned (a kill is done then; a restart of
+    // the database is over).
+    std::vector<Clock::time_point> faults, faultsDone;
     if (every > 0 && !fault.isEmpty()) {
         const auto step =
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(every));
@@ -106,6 +108,7 @@ int main(int argc, char **argv)
             std::this_thread::sleep_until(next);
             faults.push_back(Clock::now());
             const int rc = std::system(fault.constData());
+            faultsDone.push_back(Clock::now());
             std::printf("%6.1f s  falha provocada: %s (saída %d)\n", seconds(faults.back() - start),
                         fault.constData(), rc);
             std::fflush(stdout);
@@ -151,7 +154,7 @@ int main(int argc, char **argv)
                   [](const Failure &a, const Failure &b) { return a.at < b.at; });
         qint64 before = 0;
         std::vector<qint64> perFault(faults.size(), 0);
-        std::vector<double> lastAfter(faults.size(), 0);
+        std::vector<double> lastAfter(faults.size(), -1e9);
         for (const Failure &f : all.failures) {
             auto it = std::upper_bound(faults.begin(), faults.end(), f.at);
             if (it == faults.begin()) {
@@ -160,13 +163,18 @@ int main(int argc, char **argv)
             }
             const size_t i = size_t(it - faults.begin()) - 1;
             ++perFault[i];
-            lastAfter[i] = std::max(lastAfter[i], seconds(f.at - faults[i]));
+            lastAfter[i] = std::max(lastAfter[i], seconds(f.at - faultsDone[i]));
         }
         if (before > 0 && !faults.empty())
             std::printf("falhas antes da primeira falha provocada: %lld\n", before);
-        for (size_t i = 0; i < faults.size(); ++i)
-            std::printf("falha %zu (%.1f s): %lld chamada(s) falharam, a última %.2f s depois\n",
-                        i + 1, seconds(faults[i] - start), perFault[i], lastAfter[i]);
+        for (size_t i = 0; i < faults.size(); ++i) {
+            std::printf("falha %zu (%.1f s, comando de %.2f s): %lld chamada(s) falharam", i + 1,
+                        seconds(faults[i] - start), seconds(faultsDone[i] - faults[i]),
+                        perFault[i]);
+            if (perFault[i] > 0)
+                std::printf(", a última %.2f s após o fim do comando", lastAfter[i]);
+            std::printf("\n");
+        }
     }
 
     if (parser.isSet(toldOpt)) {
