@@ -95,18 +95,19 @@ private:
             std::chrono::duration<double, std::milli>(end - start).count());
         if (!m_net.lastCallFailed())
             return true;
-        failed(method, m_net.lastError(), end);
+        failed(method, m_net.lastError(), start, end);
         // A clerk who gets an error reads it before trying again.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return false;
     }
-    void failed(const QString &method, const QString &error, Clock::time_point at)
+    void failed(const QString &method, const QString &error, Clock::time_point started,
+                Clock::time_point at)
     {
         const QString kind = errorKind(error);
         if (kind.startsWith(QLatin1String("recusa")))
             ++result.refusals;
         else
-            result.failures.push_back({at, kind});
+            result.failures.push_back({started, at, method + QStringLiteral(": ") + kind});
         ++result.errors[method + QStringLiteral(": ") + kind];
     }
 
@@ -155,7 +156,7 @@ private:
             }
         } catch (const PacketError &pe) {
             failed(QStringLiteral("GetEmisGuiaPrev ") + op,
-                   QStringLiteral("pacote ilegível: ") + pe.message(), Clock::now());
+                   QStringLiteral("pacote ilegível: ") + pe.message(), Clock::now(), Clock::now());
         }
     }
 
@@ -262,7 +263,8 @@ private:
             told(chosen);
         else
             failed(QStringLiteral("GetEmisGuiaPrev EF"),
-                   code == QLatin1String("ERR") ? text : code + u' ' + text, Clock::now());
+                   code == QLatin1String("ERR") ? text : code + u' ' + text, Clock::now(),
+                   Clock::now());
     }
 
     const ClerkOptions &m_options;

@@ -27,11 +27,11 @@ struct ClerkOptions
     int timeoutMs = 30000;
 };
 
-// A failed call, when it happened.
+// A failed call: when it started and when its failure came back.
 struct Failure
 {
-    Clock::time_point at;
-    QString kind;
+    Clock::time_point started, at;
+    QString kind; // "method: kind"
 };
 
 struct ClerkResult

@@ -1,14 +1,15 @@
 // Load driver for several application servers behind a balancer, run by hand:
 //
 //   cluster_bench --port P [--host H] [--clerks 16] [--seconds 60] [--token T]
-//                 [--fault-every S --fault COMMAND] [--database URL] [--told FILE]
+//                 [--fault-every S --fault COMMAND] [--database URL] [--told FILE] [--failures]
 //
 // N clerks, each with its own TNetConnection to H:P (the balancer), run a clerk's mix for a
 // fixed time. Every S seconds COMMAND runs through /bin/sh (e.g. "scripts/cluster.sh kill 1").
 // Prints calls/s, p50/p99 per method, errors by kind and how long after each fault the failures
-// went on; then, with --database, checks the database's invariants, the invoices the server
-// said it emitted included (also written to FILE with --told). Exit status 1 on a violation.
-// The token may also come from FIS_APPSERVER_TOKEN.
+// went on (--failures: every failed call, its start and end from the end of the fault); then, with
+// --database, checks the database's invariants, the invoices the server said it emitted included
+// (also written to FILE with --told). Exit status 1 on a violation. The token may also come from
+// FIS_APPSERVER_TOKEN.
 #include "clerk.h"
 #include "database.h"
 #include "invariants.h"
@@ -72,8 +73,10 @@ int main(int argc, char **argv)
     const QCommandLineOption toldOpt(QStringLiteral("told"),
                                      QStringLiteral("Arquivo das notas confirmadas."),
                                      QStringLiteral("arquivo"));
-    parser.addOptions(
-        {hostOpt, portOpt, clerksOpt, secondsOpt, tokenOpt, everyOpt, faultOpt, dbOpt, toldOpt});
+    const QCommandLineOption failuresOpt(QStringLiteral("failures"),
+                                         QStringLiteral("Lista cada chamada que falhou."));
+    parser.addOptions({hostOpt, portOpt, clerksOpt, secondsOpt, tokenOpt, everyOpt, faultOpt, dbOpt,
+                       toldOpt, failuresOpt});
     parser.process(app);
 
     ClerkOptions options;
@@ -162,6 +165,10 @@ int main(int argc, char **argv)
                 continue;
             }
             const size_t i = size_t(it - faults.begin()) - 1;
+            if (parser.isSet(failuresOpt))
+                std::printf("  falha %zu %+6.2f s (começou %+6.2f s) %s\n", i + 1,
+                            seconds(f.at - faultsDone[i]), seconds(f.started - faultsDone[i]),
+                            qPrintable(f.kind));
             ++perFault[i];
             lastAfter[i] = std::max(lastAfter[i], seconds(f.at - faultsDone[i]));
         }
