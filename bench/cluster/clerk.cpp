@@ -46,7 +46,7 @@ QString errorKind(const QString &error)
         return QStringLiteral("recusa: nota já emitida");
     static const QRegularExpression digits(QStringLiteral("\\d+"));
     return QStringLiteral("servidor: ") +
-           QString(error.left(70)).replace(digits, QStringLiteral("#"));
+           error.simplified().left(70).replace(digits, QStringLiteral("#"));
 }
 
 class Clerk
