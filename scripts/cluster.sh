@@ -80,6 +80,9 @@ supervise() {
 
 stop_cluster() {
     [ -d "$dir" ] || return 0
+    # Only a directory this script made is emptied and removed.
+    [ -e "$dir/.fis-cluster" ] || [ -z "$(ls -A "$dir")" ] ||
+        die "$dir is not a cluster directory; not touching it"
     touch "$dir/stopping"
     if [ -f "$dir/haproxy.pid" ]; then
         kill -TERM "$(cat "$dir/haproxy.pid")" 2>/dev/null || true
@@ -108,6 +111,7 @@ start_cluster() {
     [ -x "$pgbin/initdb" ] || die "PostgreSQL 15 not installed (scripts/deps.sh test)"
     stop_cluster
     mkdir -p "$dir/pg"
+    touch "$dir/.fis-cluster"
     local servers=${FIS_CLUSTER_SERVERS:-2}
     local pgport balancer
     pgport=$(free_port)
@@ -173,9 +177,8 @@ start_cluster() {
     wait_port "$balancer" 100 || die "haproxy does not listen on $balancer (see $dir/haproxy.log)"
     # Ready once the balancer sees every server healthy: a call through it succeeds.
     for _ in $(seq 1 100); do
-        if curl -fsS -o /dev/null "http://127.0.0.1:$balancer/health" 2>/dev/null; then
-            break
-        fi
+        command -v curl >/dev/null || break
+        curl -fsS -o /dev/null "http://127.0.0.1:$balancer/health" 2>/dev/null && break
         sleep 0.1
     done
     echo "Cluster: balancer 127.0.0.1:$balancer -> servers ${ports[*]} on $FIS_CLUSTER_DATABASE"
