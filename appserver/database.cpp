@@ -13,6 +13,9 @@
 #include <QThread>
 #include <QUrl>
 
+#include <libpq-fe.h>
+#include <poll.h>
+
 #include <stdexcept>
 
 namespace fis {
@@ -414,14 +417,35 @@ void clearStatementCache()
     statementCache().clear();
 }
 
+namespace {
+
+// Whether the server has ended an idle PostgreSQL connection (a restart, an administrator's
+// kill): the driver only finds out when a statement fails. Between calls nothing is pending on
+// the connection, so anything to read (the server's farewell, the closed socket) means it is gone.
+bool postgresConnectionLost(QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // The driver hands out the libpq connection (PGconn, i.e. "pg_conn*").
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "pg_conn*") != 0)
+        return false;
+    PGconn *conn = *static_cast<PGconn *const *>(handle.constData());
+    if (!conn || PQstatus(conn) != CONNECTION_OK)
+        return true;
+    pollfd socket{PQsocket(conn), POLLIN, 0};
+    return ::poll(&socket, 1, 0) != 0;
+}
+
+} // namespace
+
 QSqlDatabase threadConnection(const DbConfig &config)
 {
     QString &name = t_connectionName;
     if (!name.isEmpty()) {
         QSqlDatabase db = QSqlDatabase::database(name, false);
-        if (db.isOpen())
+        if (db.isOpen() && !postgresConnectionLost(db))
             return db;
-        QSqlDatabase::removeDatabase(name);
+        db = QSqlDatabase();
+        closeThreadConnection(); // a lost one is opened again below
     }
     name = QStringLiteral("fis-appserver-%1").arg(++g_connectionSerial);
     QString error;

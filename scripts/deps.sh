@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs, when any is missing.
-# Usage: scripts/deps.sh [run|test]
+# Usage: scripts/deps.sh [run|cluster|test]   (cluster: PostgreSQL and HAProxy; test: all)
 set -euo pipefail
 
 packages=(
@@ -9,9 +9,11 @@ packages=(
     libcpp-httplib-dev libsqlite3-dev libpq-dev
     xvfb xauth
 )
+if [ "${1:-run}" = cluster ] || [ "${1:-run}" = test ]; then
+    packages+=(postgresql haproxy curl)
+fi
 if [ "${1:-run}" = test ]; then
-    packages+=(googletest libgtest-dev libbenchmark-dev postgresql clang libclang-rt-14-dev
-               poppler-utils)
+    packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev poppler-utils)
 fi
 
 missing=()

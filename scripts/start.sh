@@ -2,6 +2,9 @@
 # Starts what the build produced: the application server (when built) on a free loopback port
 # over build/var/fis.sqlite, then the host with the GPS screen open. Without a display the host
 # is served over VNC on 127.0.0.1. Never fails just because a piece is not built yet.
+# With --cluster as the first argument the host talks instead to the small cluster of
+# scripts/cluster.sh (PostgreSQL, application servers, HAProxy), started for the session and
+# stopped when the host exits.
 #
 # Environment: FIS_BUILD_DIR (default build),
 #              FIS_DEMO_DATA (invoices of demo data for a new database, default 500),
@@ -37,8 +40,20 @@ trap stop_server EXIT
 trap 'exit 130' INT TERM
 
 host_args=(--open FIS02900 --database "$db")
+cluster=false
+if [ "${1:-}" = --cluster ]; then
+    cluster=true
+    shift
+fi
 
-if [ -x "$bin/fis-appserver" ]; then
+if $cluster; then
+    trap 'scripts/cluster.sh stop' EXIT
+    scripts/cluster.sh start || exit 1
+    eval "$(scripts/cluster.sh env)"
+    echo "Application servers behind the balancer 127.0.0.1:$FIS_CLUSTER_PORT"
+    host_args=(--open FIS02900 --database "$FIS_CLUSTER_DATABASE" --server-host 127.0.0.1
+        --server-port "$FIS_CLUSTER_PORT" --token "$FIS_APPSERVER_TOKEN")
+elif [ -x "$bin/fis-appserver" ]; then
     server_args=(--listen 127.0.0.1:0 --database "$db")
     if [ ! -f "$db" ]; then
         server_args+=(--demo-data "${FIS_DEMO_DATA:-500}")

@@ -629,6 +629,50 @@ TEST_P(AppServerTest, TheAuditRecordsTheOperatorEveryCallCarries)
 }
 
 // The token rule does not depend on the database: SQLite only.
+// The database server restarted under a running application server: every worker's
+// connection was ended while idle. The calls after the restart must find the database again,
+// not fail once per worker on the dead connection.
+class DatabaseRestartTest : public AppServerTest
+{
+};
+
+TEST_P(DatabaseRestartTest, CallsAfterARestartOfTheDatabaseAreAnswered)
+{
+    ASSERT_TRUE(server.start(url, {QStringLiteral("--threads"), QStringLiteral("2")}))
+        << server.error().toStdString();
+    addEntries(1, 1, 50.0);
+    // Four clients at once, so that both workers hold a connection.
+    const auto burst = [&] {
+        std::vector<std::thread> clients;
+        std::vector<QString> errors(4);
+        for (int c = 0; c < 4; ++c) {
+            clients.emplace_back([&, c] {
+                auto net = client();
+                for (int i = 0; i < 10 && errors[size_t(c)].isEmpty(); ++i) {
+                    const Variant r = call(*net, QStringLiteral("SetDtVenc"),
+                                           {QStringLiteral("0001"), QStringLiteral("1"),
+                                            QStringLiteral("19/06/2026"), QStringLiteral("2631"),
+                                            double(i), 0.0});
+                    if (net->lastCallFailed())
+                        errors[size_t(c)] = errorText(*net, r);
+                }
+            });
+        }
+        for (auto &t : clients)
+            t.join();
+        return errors;
+    };
+    for (const QString &e : burst())
+        ASSERT_TRUE(e.isEmpty()) << e.toStdString();
+    QString why;
+    ASSERT_TRUE(pgCluster(&why)->restart()) << pgCluster(&why)->error().toStdString();
+    for (const QString &e : burst())
+        EXPECT_TRUE(e.isEmpty()) << e.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Banco, DatabaseRestartTest, ::testing::Values(Backend::Postgres),
+                         [](const auto &) { return std::string("PostgreSQL"); });
+
 class TokenTest : public AppServerTest
 {
 };

@@ -88,6 +88,15 @@ public:
         m_running = false;
     }
     ~PgCluster() { stop(); }
+    // A fast restart: every open session is ended, as when the database server is restarted.
+    bool restart()
+    {
+        return run(QStringLiteral("pg_ctl"),
+                   {QStringLiteral("-D"), m_base->filePath(QStringLiteral("data")),
+                    QStringLiteral("-l"), m_base->filePath(QStringLiteral("pg.log")),
+                    QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
+                    QStringLiteral("restart")});
+    }
 
     bool createDatabase(const QString &name)
     {
