@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMdiSubWindow>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -1211,6 +1212,18 @@ void DBGrid::drawRowMark(QPainter &painter, const QRect &rect, int row, int colu
 
 // --- Focus ----------------------------------------------------------------------------------
 
+// The screen a widget belongs to: the widget shown in a workspace frame (QMdiSubWindow), or the
+// window.
+static QWidget *screenOf(QWidget *w)
+{
+    while (w && !w->isWindow()) {
+        if (qobject_cast<QMdiSubWindow *>(w->parentWidget()))
+            return w;
+        w = w->parentWidget();
+    }
+    return w;
+}
+
 bool DBGrid::ownsWidget(QWidget *w) const
 {
     return w && (w == this || isAncestorOf(w));
@@ -1225,12 +1238,13 @@ void DBGrid::focusMoved(QWidget *, QWidget *now)
             guarded(onEnter);
         return;
     }
-    // Another window taking the focus (a message, a popup) is not leaving the grid, nor is the
-    // focus going up to a container of the grid: a click on something that takes no focus (a
-    // toolbar button) gives it to the nearest ancestor that takes it, such as the MDI frame.
+    // Only another control of the same screen counts as leaving the grid: not another window
+    // (a message, a popup), not the host around the screen (its menu bar, or the frame that a
+    // click on a toolbar button hands the focus to on its way back to the grid), nor a container
+    // of the grid that a click on something taking no focus passes it up to.
     if (now && now->isAncestorOf(this))
         return;
-    if (!inside && hasFocusInside_ && now && now->window() == window()) {
+    if (!inside && hasFocusInside_ && now && screenOf(now) == screenOf(this)) {
         hasFocusInside_ = false;
         ClientDataSet *set = dataSet();
         if (testOption(GridOption::CancelOnExit) && set && set->state() == DataSetState::Insert &&
