@@ -26,6 +26,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -237,12 +238,17 @@ fis::ReportDefinition TfrmDadosGerRel::chosenReport()
     return fis::ReportDefinition::load(file);
 }
 
-void TfrmDadosGerRel::create()
+bool TfrmDadosGerRel::create()
 {
     if (m_created)
-        return;
+        return !m_creationFailed;
     m_created = true;
-    FormCreate();
+    if (fis::guarded([this] { FormCreate(); }))
+        return true;
+    // The failure has been told; the screen goes once the event that built it is over.
+    m_creationFailed = true;
+    QTimer::singleShot(0, this, [this] { closeScreen(); });
+    return false;
 }
 
 void TfrmDadosGerRel::FormCreate()
@@ -340,6 +346,11 @@ void TfrmDadosGerRel::sbtConfigImpressClick(QObject *)
 
 void TfrmDadosGerRel::sbtFecharClick(QObject *)
 {
+    closeScreen();
+}
+
+void TfrmDadosGerRel::closeScreen()
+{
     // The host shows the screen inside a sub-window: closing that closes the screen.
     if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
         sub->close();
@@ -369,7 +380,7 @@ void TfrmDadosGerRel::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!m_created)
-        fis::guarded([this] { create(); });
+        create();
 }
 
 void TfrmDadosGerRel::changeEvent(QEvent *event)
@@ -379,7 +390,7 @@ void TfrmDadosGerRel::changeEvent(QEvent *event)
         followSubWindow();
     // A screen that is its own window activates with its window.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_created &&
-        !qobject_cast<QMdiSubWindow *>(parentWidget()))
+        !m_creationFailed && !qobject_cast<QMdiSubWindow *>(parentWidget()))
         fis::guarded([this] { FormActivate(); });
 }
 
@@ -391,10 +402,9 @@ void TfrmDadosGerRel::followSubWindow()
         disconnect(m_subWindowConnection);
     if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
         m_subWindowConnection = connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
-            fis::guarded([this] {
-                create(); // the first activation may come before the first show
-                FormActivate();
-            });
+            // The first activation may come before the first show.
+            if (create())
+                fis::guarded([this] { FormActivate(); });
         });
 }
 
