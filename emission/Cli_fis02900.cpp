@@ -50,6 +50,7 @@ TfrmEmiPrevSocial::TfrmEmiPrevSocial(QWidget *parent)
     createToolButtons();
     createReportPanel();
     createGrids();
+    createSummary();
     createMenu();
 
     cbbReportNames->installEventFilter(this);
