@@ -166,7 +166,7 @@ void TfrmFiltroPadrao::reject()
 QWidget *TfrmFiltroPadrao::firstControl() const
 {
     for (QWidget *w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
-        if (isAncestorOf(w) && w->isEnabled() && w->isVisibleTo(this) &&
+        if (grbFiltroPadrao->isAncestorOf(w) && w->isEnabled() && w->isVisibleTo(this) &&
             (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus)
             return w;
     }

@@ -74,7 +74,7 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    // The first enabled control of the tab order inside the dialog; null when none.
+    // The first enabled criteria field of the tab order; null when none.
     QWidget *firstControl() const;
 
     QString m_screenCode;

@@ -6,6 +6,7 @@
 #include "framework/tmessages.h"
 #include "scriptedui.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
@@ -19,6 +20,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -369,4 +371,38 @@ TEST(FilterDialogTest, SavedOptionsComeBackAndNameDisplaysAreLeftAlone)
     EXPECT_EQ(dialog.edtCodigo->text(), "12");
     EXPECT_EQ(dialog.edtNome->text(), "Outro nome");
     EXPECT_EQ(ui.messages.size(), 2); // "no options" and "saved"
+}
+
+TEST(FilterDialogTest, EnterConfirmsAndEveryUseStartsOnTheFirstFieldWhereItWasLeft)
+{
+    fis::test::ScriptedUi ui;
+    QWidget owner;
+    owner.setGeometry(100, 100, 900, 600);
+    owner.show();
+    FilterDialog dialog;
+    dialog.setParent(&owner, dialog.windowFlags());
+
+    QPoint firstPlace;
+    QTimer::singleShot(0, &dialog, [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        EXPECT_EQ(QApplication::focusWidget(), dialog.edtCodigo);
+        firstPlace = dialog.pos();
+        dialog.edtNome->setFocus(); // the clerk ends the use in another field
+        QTest::keyClick(dialog.edtNome, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+
+    // The window behind grows in between: the dialog still opens where it was.
+    owner.setGeometry(0, 0, 1280, 800);
+    QTimer::singleShot(0, &dialog, [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        EXPECT_EQ(QApplication::focusWidget(), dialog.edtCodigo);
+        EXPECT_EQ(dialog.pos(), firstPlace);
+        dialog.edtCodigo->clear();
+        QTest::keyClicks(dialog.edtCodigo, "12");
+        QTest::keyClick(dialog.edtCodigo, Qt::Key_Return);
+    });
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.edtCodigo->text(), "12");
+    EXPECT_TRUE(ui.messages.isEmpty());
 }
