@@ -211,6 +211,7 @@ void TfrmEmiPrevSocial::netEmisGuiaPrevBeforeConnect(TNetConnection *sender)
     sender->setHost(Quorvin::WebURL());
     sender->setAuthToken(Quorvin::AuthToken());
     sender->setOperatorName(Quorvin::NomeOperador());
+    sender->setTimeout(Quorvin::CallTimeout() * 1000);
 }
 
 void CriaEmiPrevSocial()
