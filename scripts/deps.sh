@@ -7,7 +7,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     libcpp-httplib-dev libsqlite3-dev libpq-dev
-    xvfb xauth
+    qt6-translations-l10n
+    xvfb xauth x11vnc
 )
 if [ "${1:-run}" = test ]; then
     packages+=(googletest libgtest-dev libbenchmark-dev postgresql clang libclang-rt-14-dev

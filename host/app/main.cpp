@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QLocale>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -70,6 +71,10 @@ int main(int argc, char **argv)
     }
 
     fis::MainWindow window(settings);
+    // Without a window manager (./run's virtual display) nothing maximises the window: it takes
+    // the screen's free area itself first.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        window.setGeometry(screen->availableGeometry());
     window.showMaximized();
     if (!settings.openScreen.isEmpty()) {
         QTimer::singleShot(0, &window,
