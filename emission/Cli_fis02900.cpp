@@ -182,8 +182,13 @@ void TfrmEmiPrevSocial::FormCreate()
 {
     TfrmDadosGerRel::FormCreate();
     netEmisGuiaPrev->setConnected(true);
-    const fis::DataPacket param =
-        Consiste::CheckResultServ(fis::rdmEmisGuiaPrv::GetParamFiscal(*netEmisGuiaPrev), true, 0);
+    // The first call of the screen: a server that is slow to answer shows the progress window
+    // meanwhile, not a frozen screen.
+    ActiveShowAvi(this, 0, msgPadrao->Msg(QStringLiteral("Carg_Dad")));
+    const auto closeProgress = qScopeGuard([this] { DeactiveShowAvi(this); });
+    const fis::Variant answer = fis::rdmEmisGuiaPrv::GetParamFiscal(*netEmisGuiaPrev);
+    DeactiveShowAvi(this);
+    const fis::DataPacket param = Consiste::CheckResultServ(answer, true, 0);
     cdsParamFiscal->setData(param);
     boCtrl = true;
     const QString mask = Consiste::DateMask();

@@ -243,12 +243,34 @@ bool TfrmDadosGerRel::create()
     if (m_created)
         return !m_creationFailed;
     m_created = true;
-    if (fis::guarded([this] { FormCreate(); }))
+    m_creating = true;
+    const bool created = fis::guarded([this] { FormCreate(); });
+    m_creating = false;
+    const bool activate = m_activationPending;
+    m_activationPending = false;
+    if (created) {
+        if (activate)
+            fis::guarded([this] { FormActivate(); });
         return true;
+    }
     // The failure has been told; the screen goes once the event that built it is over.
     m_creationFailed = true;
     QTimer::singleShot(0, this, [this] { closeScreen(); });
     return false;
+}
+
+void TfrmDadosGerRel::activate()
+{
+    // An activation before or during the creation (a progress window lets events through while
+    // the creation waits on the server) runs once the creation is through.
+    if (!m_created || m_creating) {
+        m_activationPending = true;
+        if (!m_created)
+            create();
+        return;
+    }
+    if (!m_creationFailed)
+        fis::guarded([this] { FormActivate(); });
 }
 
 void TfrmDadosGerRel::FormCreate()
@@ -390,8 +412,8 @@ void TfrmDadosGerRel::changeEvent(QEvent *event)
         followSubWindow();
     // A screen that is its own window activates with its window.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_created &&
-        !m_creationFailed && !qobject_cast<QMdiSubWindow *>(parentWidget()))
-        fis::guarded([this] { FormActivate(); });
+        !qobject_cast<QMdiSubWindow *>(parentWidget()))
+        activate();
 }
 
 void TfrmDadosGerRel::followSubWindow()
@@ -401,11 +423,8 @@ void TfrmDadosGerRel::followSubWindow()
     if (m_subWindowConnection)
         disconnect(m_subWindowConnection);
     if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
-        m_subWindowConnection = connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
-            // The first activation may come before the first show.
-            if (create())
-                fis::guarded([this] { FormActivate(); });
-        });
+        m_subWindowConnection =
+            connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] { activate(); });
 }
 
 void TfrmDadosGerRel::closeEvent(QCloseEvent *event)

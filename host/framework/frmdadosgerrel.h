@@ -129,6 +129,7 @@ protected:
 private:
     QString askFileName(const QString &caption);
     void followSubWindow();
+    void activate();
     void closeScreen();
     QString m_screenCode;
     QString m_reportCode;
@@ -140,4 +141,6 @@ private:
     QMetaObject::Connection m_subWindowConnection;
     bool m_created = false;
     bool m_creationFailed = false;
+    bool m_creating = false;
+    bool m_activationPending = false;
 };
