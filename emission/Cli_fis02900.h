@@ -6,7 +6,7 @@
 // lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
 // entry), loading.cpp (the filter button and the reload of the current view), selection.cpp
 // (ticking the documents), editing.cpp (due date, revenue code and values typed into the grid and
-// written back to the server), menu.cpp (the merged menu and the handlers it forwards to) and
+// written back to the server), menu.cpp (the merged menu and the handlers it forwards to),
 // printing.cpp (the query parameters of the reports and the preview) and summary.cpp (the status
 // line under the grids).
 #include "filter/recordfilter.h"
