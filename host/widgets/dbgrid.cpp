@@ -632,6 +632,7 @@ void DBGrid::applyOptions()
 {
     ++syncing_;
     horizontalHeader()->setVisible(testOption(GridOption::Titles));
+    horizontalHeader()->setStretchLastSection(true); // the last column takes the rest of the width
     horizontalHeader()->setSectionResizeMode(
         testOption(GridOption::ColumnResize) ? QHeaderView::Interactive : QHeaderView::Fixed);
     // The toolkit draws both kinds of line or none.
@@ -679,21 +680,44 @@ void DBGrid::columnChanged(GridColumn *column, bool layout)
     viewport()->update();
 }
 
+int DBGrid::fittedWidth(GridColumn *c) const
+{
+    // Cells and titles are drawn with some padding on each side.
+    constexpr int kCellPadding = 12;
+    constexpr int kSampleRows = 200; // a large set is measured on its first rows only
+    constexpr int kMaxChars = 45;    // a long text does not take the whole grid
+    const QFontMetrics metrics = fontMetrics();
+    QFontMetrics titleMetrics = metrics;
+    if (c->title().hasFont)
+        titleMetrics = QFontMetrics(c->title().font);
+    int width = titleMetrics.horizontalAdvance(c->titleCaption()) + kCellPadding;
+
+    const Field *f = c->field();
+    const ClientDataSet *set = dataSet();
+    const int rows = f && set && set->active() ? qMin(set->recordCount(), kSampleRows) : 0;
+    int content = 0;
+    if (rows > 0) {
+        for (int row = 0; row < rows; ++row)
+            content = qMax(content, metrics.horizontalAdvance(f->displayTextAt(row)));
+    } else {
+        // No rows yet: room for the field's width in digits, the widest of the usual characters.
+        const int chars = f ? qMin(f->displayWidth(), 20) : 10;
+        content = qMax(chars, 1) * metrics.horizontalAdvance(QLatin1Char('0'));
+    }
+    content = qMin(content, kMaxChars * metrics.averageCharWidth());
+    width = qMax(width, content + kCellPadding);
+    // A width set for the column is its least.
+    return qMax(width, c->width());
+}
+
 void DBGrid::applyColumnLayout()
 {
     ++syncing_; // hiding the current column moves the view's current cell: not a column change
     applyingLayout_ = true;
-    const int charWidth = fontMetrics().averageCharWidth();
     for (int i = 0; i < columnCount(); ++i) {
         GridColumn *c = columns_.at(i);
         setColumnHidden(i, !c->visible());
-        int width = c->width();
-        if (width <= 0) {
-            const Field *f = c->field();
-            const int chars = f ? f->displayWidth() : 10;
-            const int title = fontMetrics().horizontalAdvance(c->titleCaption());
-            width = qMax(qMax(chars, 1) * charWidth + 4, title + 8);
-        }
+        const int width = fittedWidth(c);
         if (columnWidth(i) != width)
             setColumnWidth(i, width);
     }
