@@ -6,6 +6,7 @@
 #include "framework/defaulthostui.h"
 #include "framework/hostdatabase.h"
 #include "framework/quorvin.h"
+#include "framework/translations.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -34,6 +35,7 @@ int main(int argc, char **argv)
     // Help and version need no window system (they work on a machine without a display).
     if (hasArgument(argc, argv, "--help", "-h") || hasArgument(argc, argv, "--version", "-v")) {
         QCoreApplication core(argc, argv);
+        fis::installToolkitTranslations();
         QCoreApplication::setApplicationName(QStringLiteral("fis-host"));
         QCoreApplication::setApplicationVersion(QStringLiteral("6.10.040"));
         if (hasArgument(argc, argv, "--help", "-h"))
@@ -47,8 +49,12 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("fis-host"));
     QApplication::setApplicationVersion(QStringLiteral("6.10.040"));
     QApplication::setOrganizationName(QStringLiteral("fis"));
-    // The program works in the Brazilian locale whatever the machine's.
+    // The program works in the Brazilian locale whatever the machine's, the toolkit's own
+    // windows included.
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    if (!fis::installToolkitTranslations())
+        std::fprintf(stderr, "fis-host: traduções do Qt (qtbase_pt_BR) não encontradas; os "
+                             "diálogos do Qt ficam em inglês.\n");
 
     const QStringList args = QApplication::arguments();
 

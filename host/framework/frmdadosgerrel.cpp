@@ -2,6 +2,7 @@
 
 #include "data/abort.h"
 #include "framework/consiste.h"
+#include "framework/pagesetup.h"
 #include "framework/quorvin.h"
 #include "framework/reportdesigner.h"
 #include "framework/showavi.h"
@@ -20,7 +21,6 @@
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QPageLayout>
-#include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -359,10 +359,10 @@ void TfrmDadosGerRel::sbtConfigImpressClick(QObject *)
             m_printerChosen = true;
         return;
     }
-    // Without printers only the page of the PDF output can be set up.
+    // Without printers only the page of the PDF output can be set up (the toolkit's page set-up
+    // dialog serves real printers only).
     p->setOutputFormat(QPrinter::PdfFormat);
-    QPageSetupDialog dialog(p, this);
-    dialog.setWindowTitle(QStringLiteral("Configurar Impressora"));
+    fis::PageSetupDialog dialog(p, this);
     dialog.exec();
 }
 

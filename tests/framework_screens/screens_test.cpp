@@ -2,21 +2,26 @@
 // dialog (modal cycle, handlers, saved options).
 #include "framework/frmdadosgerrel.h"
 #include "framework/frmfiltropadrao.h"
+#include "framework/pagesetup.h"
 #include "framework/reportdesigner.h"
 #include "framework/tmessages.h"
 #include "scriptedui.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPageLayout>
 #include <QPointer>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -220,6 +225,43 @@ TEST_F(ReportScreenTest, PrintWithoutPrinterGoesToPdfAndACancelStopsWhatFollows)
     screen.sbtPrint->click();
     EXPECT_EQ(screen.afterPrint, 1);
     EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+TEST_F(ReportScreenTest, PrinterSetUpWithoutPrintersSetsThePageOfThePdf)
+{
+    if (!QPrinterInfo::availablePrinters().isEmpty())
+        GTEST_SKIP() << "a printer is configured on this machine";
+    ReportScreen screen;
+    screen.setReportDir(dir.path());
+    screen.create();
+
+    bool shown = false;
+    QTimer::singleShot(0, &screen, [&] {
+        auto *setup = qobject_cast<fis::PageSetupDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(setup, nullptr) << "no page set-up window for the PDF output";
+        shown = true;
+        EXPECT_EQ(setup->windowTitle(), "Configurar Página");
+        setup->paper()->setCurrentIndex(setup->paper()->findText("Ofício", Qt::MatchStartsWith));
+        setup->landscape()->setChecked(true);
+        setup->margin(0)->setValue(25);
+        setup->accept();
+    });
+    screen.sbtConfigImpress->click();
+    EXPECT_TRUE(shown);
+    const QPageLayout layout = screen.printer()->pageLayout();
+    EXPECT_EQ(layout.orientation(), QPageLayout::Landscape);
+    EXPECT_EQ(layout.pageSize().id(), QPageSize::Legal);
+    EXPECT_DOUBLE_EQ(layout.margins(QPageLayout::Millimeter).left(), 25.0);
+
+    // Cancelar leaves the page as it was.
+    QTimer::singleShot(0, &screen, [] {
+        auto *setup = qobject_cast<fis::PageSetupDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(setup, nullptr);
+        setup->portrait()->setChecked(true);
+        setup->reject();
+    });
+    screen.sbtConfigImpress->click();
+    EXPECT_EQ(screen.printer()->pageLayout().orientation(), QPageLayout::Landscape);
 }
 
 TEST_F(ReportScreenTest, MissingDefinitionsGiveTheCatalogueText)
