@@ -1,5 +1,6 @@
 #include "emission/Cli_fis02900.h"
 
+#include "framework/toolicons.h"
 #include "package/Pkg_Fis02900.h"
 
 #include <QAction>
@@ -12,7 +13,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScopeGuard>
-#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -105,20 +105,19 @@ void TfrmEmiPrevSocial::fillMessages()
 
 void TfrmEmiPrevSocial::createToolButtons()
 {
-    const auto button = [this](const char *name, const QString &hint, QStyle::StandardPixmap icon) {
+    const auto button = [this](const char *name, const QString &hint, fis::ToolIcon icon) {
         auto *b = new QToolButton(this);
         b->setObjectName(QString::fromLatin1(name));
         b->setToolTip(hint);
         b->setText(hint);
-        b->setIcon(style()->standardIcon(icon));
+        b->setIcon(fis::toolIcon(icon));
         b->setFocusPolicy(Qt::NoFocus); // toolbar buttons never take the focus from the fields
         toolBar()->addWidget(b);
         return b;
     };
-    sbtProcurar =
-        button("sbtProcurar", QStringLiteral("Procurar"), QStyle::SP_FileDialogContentsView);
-    sbtVerificar = button("sbtVerificar", QStringLiteral("Atualizar"), QStyle::SP_BrowserReload);
-    sbtFiltro = button("sbtFiltro", QStringLiteral("Filtrar"), QStyle::SP_FileDialogDetailedView);
+    sbtProcurar = button("sbtProcurar", QStringLiteral("Procurar"), fis::ToolIcon::Find);
+    sbtVerificar = button("sbtVerificar", QStringLiteral("Atualizar"), fis::ToolIcon::Refresh);
+    sbtFiltro = button("sbtFiltro", QStringLiteral("Filtrar"), fis::ToolIcon::Filter);
     sbtFiltro->setEnabled(false);
     connect(sbtProcurar, &QToolButton::clicked, this,
             [this] { fis::guarded([this] { sbtProcurarClick(); }); });

@@ -7,6 +7,7 @@
 #include "framework/reportdesigner.h"
 #include "framework/showavi.h"
 #include "framework/tmessages.h"
+#include "framework/toolicons.h"
 #include "widgets/errorguard.h"
 #include "widgets/hostui.h"
 
@@ -25,7 +26,6 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -92,14 +92,13 @@ QString fillPlaceholders(QString text, const QStringList &args)
     return text;
 }
 
-QToolButton *outputButton(QToolBar *bar, const char *name, const QString &hint,
-                          QStyle::StandardPixmap icon)
+QToolButton *outputButton(QToolBar *bar, const char *name, const QString &hint, fis::ToolIcon icon)
 {
     auto *button = new QToolButton(bar);
     button->setObjectName(QLatin1String(name));
     button->setToolTip(hint);
     button->setText(hint);
-    button->setIcon(bar->style()->standardIcon(icon));
+    button->setIcon(fis::toolIcon(icon));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus); // toolbar buttons never take the focus from the fields
     bar->addWidget(button);
@@ -142,18 +141,18 @@ TfrmDadosGerRel::TfrmDadosGerRel(const QString &screenCode, const QString &repor
     auto *top = new QHBoxLayout;
     tlbPadrao = new QToolBar(this);
     tlbPadrao->setObjectName(QStringLiteral("tlbPadrao"));
-    sbtPrint = outputButton(tlbPadrao, "sbtPrint", QStringLiteral("Imprimir"),
-                            QStyle::SP_DialogSaveButton);
+    sbtPrint =
+        outputButton(tlbPadrao, "sbtPrint", QStringLiteral("Imprimir"), fis::ToolIcon::Print);
     sbtPreview = outputButton(tlbPadrao, "sbtPreview", QStringLiteral("Visualizar Impressão"),
-                              QStyle::SP_FileDialogContentsView);
+                              fis::ToolIcon::Preview);
     sbtSalvarComo = outputButton(tlbPadrao, "sbtSalvarComo", QStringLiteral("Salvar Como"),
-                                 QStyle::SP_DriveFDIcon);
+                                 fis::ToolIcon::SaveAs);
     sbtConfigImpress =
         outputButton(tlbPadrao, "sbtConfigImpress", QStringLiteral("Configurar Impressora"),
-                     QStyle::SP_FileDialogDetailedView);
+                     fis::ToolIcon::PrinterSetup);
     tlbPadrao->addSeparator();
-    sbtFechar = outputButton(tlbPadrao, "sbtFechar", QStringLiteral("Fechar"),
-                             QStyle::SP_DialogCloseButton);
+    sbtFechar =
+        outputButton(tlbPadrao, "sbtFechar", QStringLiteral("Fechar"), fis::ToolIcon::Close);
     tlbPadrao->addSeparator();
     top->addWidget(tlbPadrao, 1);
     lblCodTela = new QLabel(screenCode, this);
