@@ -35,6 +35,8 @@ WeekDayHeader::WeekDayHeader(QCalendarWidget *calendar, const QStringList &names
     for (const QString &name : names_)
         widest = qMax(widest, fontMetrics().horizontalAdvance(name));
     calendar->setMinimumWidth(7 * (widest + 12) + 4);
+    // The names take a row of their own: the calendar grows by it, the days keep their height.
+    calendar->setMinimumHeight(calendar->sizeHint().height() + sizeHint().height());
 }
 
 QSize WeekDayHeader::sizeHint() const

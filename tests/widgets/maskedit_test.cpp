@@ -210,6 +210,11 @@ TEST(DateEditPlus, TypingAndCalendarPopup)
         EXPECT_LE(metrics.horizontalAdvance(popup->headerTexts().at(column)), name.width())
             << qPrintable(popup->headerTexts().at(column));
     }
+    // Six weeks of days, the last one whole.
+    const int lastWeek = days->model()->rowCount() - 1;
+    EXPECT_GE(lastWeek, 5);
+    EXPECT_LE(days->rowViewportPosition(lastWeek) + days->rowHeight(lastWeek),
+              days->viewport()->height());
     emit edit.calendarPopup()->calendar()->activated(QDate(2025, 3, 10));
     EXPECT_FALSE(edit.calendarPopup()->isVisible());
     EXPECT_EQ(edit.Text(), QStringLiteral("10/03/2025"));
