@@ -12,7 +12,7 @@ packages=(
 )
 if [ "${1:-run}" = test ]; then
     packages+=(googletest libgtest-dev libbenchmark-dev postgresql clang libclang-rt-14-dev
-               poppler-utils)
+               poppler-utils python3)
 fi
 
 missing=()
