@@ -1,5 +1,6 @@
 #include "emission/Cli_fis02900.h"
 
+#include "framework/toolicons.h"
 #include "package/Pkg_Fis02900.h"
 
 #include <QAction>
@@ -12,7 +13,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScopeGuard>
-#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -50,6 +50,7 @@ TfrmEmiPrevSocial::TfrmEmiPrevSocial(QWidget *parent)
     createToolButtons();
     createReportPanel();
     createGrids();
+    createSummary();
     createMenu();
 
     cbbReportNames->installEventFilter(this);
@@ -104,20 +105,19 @@ void TfrmEmiPrevSocial::fillMessages()
 
 void TfrmEmiPrevSocial::createToolButtons()
 {
-    const auto button = [this](const char *name, const QString &hint, QStyle::StandardPixmap icon) {
+    const auto button = [this](const char *name, const QString &hint, fis::ToolIcon icon) {
         auto *b = new QToolButton(this);
         b->setObjectName(QString::fromLatin1(name));
         b->setToolTip(hint);
         b->setText(hint);
-        b->setIcon(style()->standardIcon(icon));
+        b->setIcon(fis::toolIcon(icon));
         b->setFocusPolicy(Qt::NoFocus); // toolbar buttons never take the focus from the fields
         toolBar()->addWidget(b);
         return b;
     };
-    sbtProcurar =
-        button("sbtProcurar", QStringLiteral("Procurar"), QStyle::SP_FileDialogContentsView);
-    sbtVerificar = button("sbtVerificar", QStringLiteral("Atualizar"), QStyle::SP_BrowserReload);
-    sbtFiltro = button("sbtFiltro", QStringLiteral("Filtrar"), QStyle::SP_FileDialogDetailedView);
+    sbtProcurar = button("sbtProcurar", QStringLiteral("Procurar"), fis::ToolIcon::Find);
+    sbtVerificar = button("sbtVerificar", QStringLiteral("Atualizar"), fis::ToolIcon::Refresh);
+    sbtFiltro = button("sbtFiltro", QStringLiteral("Filtrar"), fis::ToolIcon::Filter);
     sbtFiltro->setEnabled(false);
     connect(sbtProcurar, &QToolButton::clicked, this,
             [this] { fis::guarded([this] { sbtProcurarClick(); }); });
@@ -181,8 +181,13 @@ void TfrmEmiPrevSocial::FormCreate()
 {
     TfrmDadosGerRel::FormCreate();
     netEmisGuiaPrev->setConnected(true);
-    const fis::DataPacket param =
-        Consiste::CheckResultServ(fis::rdmEmisGuiaPrv::GetParamFiscal(*netEmisGuiaPrev), true, 0);
+    // The first call of the screen: a server that is slow to answer shows the progress window
+    // meanwhile, not a frozen screen.
+    ActiveShowAvi(this, 0, msgPadrao->Msg(QStringLiteral("Carg_Dad")));
+    const auto closeProgress = qScopeGuard([this] { DeactiveShowAvi(this); });
+    const fis::Variant answer = fis::rdmEmisGuiaPrv::GetParamFiscal(*netEmisGuiaPrev);
+    DeactiveShowAvi(this);
+    const fis::DataPacket param = Consiste::CheckResultServ(answer, true, 0);
     cdsParamFiscal->setData(param);
     boCtrl = true;
     const QString mask = Consiste::DateMask();
@@ -210,6 +215,7 @@ void TfrmEmiPrevSocial::netEmisGuiaPrevBeforeConnect(TNetConnection *sender)
     sender->setHost(Quorvin::WebURL());
     sender->setAuthToken(Quorvin::AuthToken());
     sender->setOperatorName(Quorvin::NomeOperador());
+    sender->setTimeout(Quorvin::CallTimeout() * 1000);
 }
 
 void CriaEmiPrevSocial()

@@ -6,8 +6,9 @@
 // lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
 // entry), loading.cpp (the filter button and the reload of the current view), selection.cpp
 // (ticking the documents), editing.cpp (due date, revenue code and values typed into the grid and
-// written back to the server), menu.cpp (the merged menu and the handlers it forwards to) and
-// printing.cpp (the query parameters of the reports and the preview).
+// written back to the server), menu.cpp (the merged menu and the handlers it forwards to),
+// printing.cpp (the query parameters of the reports and the preview) and summary.cpp (the status
+// line under the grids).
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
@@ -78,6 +79,8 @@ public:
     QStackedWidget *pgcPadrao = nullptr;
     fis::DBGrid *dbgPadrao = nullptr;
     fis::DBGrid *dbgFunRural = nullptr;
+    // Status line under the grids: documents listed, ticked, and the selection's total.
+    QLabel *lblResumo = nullptr;
 
     // Toolbar buttons of this screen (besides the base screen's).
     QToolButton *sbtProcurar = nullptr;
@@ -237,7 +240,11 @@ private:
     void createReportPanel();
     void createToolButtons();
     void createMenu();
+    void createSummary();
     void fillMessages();
+    // The status line, worked out again once the current event is over (summary.cpp).
+    void scheduleSummary();
+    void updateSummary();
     void trackFocus(QWidget *now);
     // Enables the buttons and mirrors their menu items.
     void setOutputEnabled(bool on);
@@ -308,6 +315,7 @@ private:
     std::optional<QHash<QString, QString>> m_passCodeChecks;
     QPointer<QWidget> m_lastFocus; // last control of this screen that had the focus
     bool m_restoringFocus = false;
+    bool m_summaryPending = false;
 };
 
 // The revenue-code checks of one pass over the rows of the screen (see m_passCodeChecks).

@@ -74,6 +74,10 @@ void TfrmFiltroEmiPrev::FormActivate()
                    edtCdSerie, btpSerie, lblNumNF, medNumNF},
                   false);
         setHighlighted(edtCdInscEsta, true);
+        // Maps have no supplier: the disabled field shows none (going back to an invoice report
+        // puts the confirmed one back).
+        medInscForne->setMaskedText(QString());
+        edtNmForne->clear();
         return;
     }
 

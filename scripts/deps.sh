@@ -7,13 +7,15 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     libcpp-httplib-dev libsqlite3-dev libpq-dev
-    xvfb xauth
+    qt6-translations-l10n
+    xvfb xauth x11vnc
 )
 if [ "${1:-run}" = cluster ] || [ "${1:-run}" = test ]; then
     packages+=(postgresql haproxy curl)
 fi
 if [ "${1:-run}" = test ]; then
-    packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev poppler-utils)
+    packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev poppler-utils
+               python3)
 fi
 
 missing=()

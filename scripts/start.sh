@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts what the build produced: the application server (when built) on a free loopback port
 # over build/var/fis.sqlite, then the host with the GPS screen open. Without a display the host
-# is served over VNC on 127.0.0.1. Never fails just because a piece is not built yet.
+# runs on a private virtual X display (Xvfb), which x11vnc serves on 127.0.0.1 only, behind a
+# one-time password printed here. Never fails just because a piece is not built yet.
 # With --cluster as the first argument the host talks instead to the small cluster of
 # scripts/cluster.sh (PostgreSQL, application servers, HAProxy), started for the session and
 # stopped when the host exits.
@@ -83,13 +84,96 @@ else
     echo "the screen opens, but its calls to the server will report that it cannot be reached."
 fi
 
+# Without a display: a virtual X display of our own, served by x11vnc on loopback only. The
+# clerk's VNC viewer reaches it through an SSH tunnel from another machine; the password is made
+# anew for every start and only this script prints it.
+xvfb_pid=""
+vnc_pid=""
+vnc_files=()
+stop_display() {
+    for pid in "$vnc_pid" "$xvfb_pid"; do
+        if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+            kill -TERM "$pid" 2>/dev/null
+            wait "$pid" 2>/dev/null
+        fi
+    done
+    rm -f "${vnc_files[@]}"
+}
+stop_all() {
+    stop_display
+    stop_server
+    if $cluster; then scripts/cluster.sh stop; fi
+}
+trap stop_all EXIT
+
+listening() { ss -ltnH "sport = :$1" 2>/dev/null | grep -q .; }
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    for tool in Xvfb x11vnc xauth; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "No display, and $tool is missing to serve one over VNC (scripts/deps.sh run)."
+            exit 1
+        fi
+    done
+    size=${FIS_VNC_SIZE:-1280x800}
+    if ! [[ $size =~ ^[0-9]+x[0-9]+$ ]]; then
+        echo "FIS_VNC_SIZE must be WIDTHxHEIGHT (e.g. 1280x800), not '$size'."
+        exit 2
+    fi
+    umask_before=$(umask)
+    umask 077
+    xauthority="$var/xauthority.$$"
+    vnc_passwd="$var/vnc-passwd.$$"
+    vnc_files=("$xauthority" "$vnc_passwd")
+    secret=$(tr -dc 'A-HJ-NP-Za-km-z2-9' </dev/urandom | head -c 8)
+    x11vnc -storepasswd "$secret" "$vnc_passwd" >/dev/null 2>&1
+    cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+    umask "$umask_before"
+
+    # The first free display number; another program may take it meanwhile: then the next.
+    display=90
+    for _ in $(seq 1 20); do
+        while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
+            display=$((display + 1))
+        done
+        xauth -q -f "$xauthority" add ":$display" . "$cookie" 2>/dev/null
+        Xvfb ":$display" -screen 0 "${size}x24" -nolisten tcp -auth "$xauthority" \
+            >"$var/xvfb.log" 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 1 100); do
+            [ -e "/tmp/.X11-unix/X$display" ] && break
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -0 "$xvfb_pid" 2>/dev/null && break
+        xvfb_pid=""
+        display=$((display + 1))
+    done
+    if [ -z "$xvfb_pid" ]; then
+        echo "The virtual display did not start (see $var/xvfb.log)."
+        exit 1
+    fi
+    export DISPLAY=":$display" XAUTHORITY="$xauthority" QT_QPA_PLATFORM=xcb
+
     vnc=${FIS_VNC_PORT:-5900}
-    while port_in_use "$vnc"; do vnc=$((vnc + 1)); done
-    export QT_QPA_PLATFORM="vnc:size=${FIS_VNC_SIZE:-1280x800}:addr=127.0.0.1:port=$vnc"
-    echo "No display: the window is served over VNC on 127.0.0.1:$vnc."
+    while port_in_use "$vnc" || listening "$vnc"; do vnc=$((vnc + 1)); done
+    x11vnc -display ":$display" -auth "$xauthority" -rfbauth "$vnc_passwd" -localhost -no6 \
+        -rfbport "$vnc" -forever -shared -quiet >"$var/x11vnc.log" 2>&1 &
+    vnc_pid=$!
+    for _ in $(seq 1 100); do
+        listening "$vnc" && break
+        kill -0 "$vnc_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! listening "$vnc"; then
+        echo "The VNC server did not start (see $var/x11vnc.log)."
+        exit 1
+    fi
+    echo "No display: the program is served over VNC on 127.0.0.1:$vnc (this machine only)."
+    echo "VNC password for this run: $secret"
     echo "Connect with a VNC viewer, e.g.:  vncviewer 127.0.0.1::$vnc"
-    echo "(from another machine: ssh -L $vnc:127.0.0.1:$vnc <this host>, then the same)."
+    echo "From another machine, through an SSH tunnel:  ssh -L $vnc:127.0.0.1:$vnc <user>@<this host>"
+    echo "then, on that machine:  vncviewer 127.0.0.1::$vnc"
 fi
 
 # The host runs as a child whose end we wait for; a signal to this script is passed on to it,

@@ -45,6 +45,10 @@ struct Options
     QCommandLineOption token{QStringLiteral("token"),
                              QStringLiteral("Chave de acesso ao servidor de aplicação."),
                              QStringLiteral("chave")};
+    QCommandLineOption callTimeout{
+        QStringLiteral("call-timeout"),
+        QStringLiteral("Segundos de espera pela resposta do servidor em cada chamada (padrão 60)."),
+        QStringLiteral("segundos")};
     QCommandLineOption database{QStringLiteral("database"),
                                 QStringLiteral("Banco de dados: arquivo SQLite ou URL "
                                                "postgresql://."),
@@ -66,7 +70,7 @@ struct Options
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOptions({settings, branch, processingDate, operatorName, serverHost, serverPort,
-                           token, database, reportDir, open, module});
+                           token, callTimeout, database, reportDir, open, module});
     }
 };
 
@@ -110,6 +114,23 @@ bool parsePort(const QString &text, int *out, QString *error)
         return false;
     }
     *out = port;
+    return true;
+}
+
+constexpr int kMaxCallTimeout = 3600;
+
+bool parseTimeout(const QString &text, int *out, QString *error)
+{
+    bool ok = false;
+    const int seconds = text.trimmed().toInt(&ok);
+    if (!ok || seconds < 1 || seconds > kMaxCallTimeout) {
+        *error =
+            QStringLiteral("Tempo de espera do servidor inválido: \"%1\" (de 1 a %2 segundos).")
+                .arg(text)
+                .arg(kMaxCallTimeout);
+        return false;
+    }
+    *out = seconds;
     return true;
 }
 
@@ -184,6 +205,11 @@ bool readSettingsFile(const QString &file, HostSettings *s, QString *error)
     }
     if (has("Server/Token"))
         s->login.authToken = text("Server/Token");
+    if (has("Server/Timeout") &&
+        !parseTimeout(text("Server/Timeout"), &s->login.callTimeout, error)) {
+        *error += where;
+        return false;
+    }
     if (has("Paths/Database"))
         s->database = resolvePath(text("Paths/Database").trimmed(), base);
     if (has("Paths/ReportDir"))
@@ -256,6 +282,9 @@ bool parseHostSettings(const QStringList &arguments, const HostPaths &paths, Hos
         return false;
     if (parser.isSet(o.token))
         s.login.authToken = parser.value(o.token);
+    if (parser.isSet(o.callTimeout) &&
+        !parseTimeout(parser.value(o.callTimeout), &s.login.callTimeout, error))
+        return false;
     if (parser.isSet(o.database))
         s.database = resolvePath(parser.value(o.database).trimmed(), cwd);
     if (parser.isSet(o.reportDir))

@@ -7,7 +7,7 @@
 // Settings file (all keys optional):
 //   [Login]    FiliProc=0001  DataProc=dd/MM/yyyy  NomeOperador=...
 //   [Branches] 0002=dd/MM/yyyy              processing date of one branch
-//   [Server]   WebURL=127.0.0.1  WebPort=8211  Token=...
+//   [Server]   WebURL=127.0.0.1  WebPort=8211  Token=...  Timeout=60 (seconds per call)
 //   [Paths]    Database=<SQLite file or postgresql:// URL>  ReportDir=<dir>
 // Relative paths in the file are relative to the file's folder. The command line wins over the
 // file, the file over the defaults.

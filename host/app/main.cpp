@@ -6,9 +6,11 @@
 #include "framework/defaulthostui.h"
 #include "framework/hostdatabase.h"
 #include "framework/quorvin.h"
+#include "framework/translations.h"
 
 #include <QApplication>
 #include <QLocale>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -33,6 +35,7 @@ int main(int argc, char **argv)
     // Help and version need no window system (they work on a machine without a display).
     if (hasArgument(argc, argv, "--help", "-h") || hasArgument(argc, argv, "--version", "-v")) {
         QCoreApplication core(argc, argv);
+        fis::installToolkitTranslations();
         QCoreApplication::setApplicationName(QStringLiteral("fis-host"));
         QCoreApplication::setApplicationVersion(QStringLiteral("6.10.040"));
         if (hasArgument(argc, argv, "--help", "-h"))
@@ -46,8 +49,12 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("fis-host"));
     QApplication::setApplicationVersion(QStringLiteral("6.10.040"));
     QApplication::setOrganizationName(QStringLiteral("fis"));
-    // The program works in the Brazilian locale whatever the machine's.
+    // The program works in the Brazilian locale whatever the machine's, the toolkit's own
+    // windows included.
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    if (!fis::installToolkitTranslations())
+        std::fprintf(stderr, "fis-host: traduções do Qt (qtbase_pt_BR) não encontradas; os "
+                             "diálogos do Qt ficam em inglês.\n");
 
     const QStringList args = QApplication::arguments();
 
@@ -70,6 +77,10 @@ int main(int argc, char **argv)
     }
 
     fis::MainWindow window(settings);
+    // Without a window manager (./run's virtual display) nothing maximises the window: it takes
+    // the screen's free area itself first.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        window.setGeometry(screen->availableGeometry());
     window.showMaximized();
     if (!settings.openScreen.isEmpty()) {
         QTimer::singleShot(0, &window,

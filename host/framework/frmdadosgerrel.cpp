@@ -2,10 +2,12 @@
 
 #include "data/abort.h"
 #include "framework/consiste.h"
+#include "framework/pagesetup.h"
 #include "framework/quorvin.h"
 #include "framework/reportdesigner.h"
 #include "framework/showavi.h"
 #include "framework/tmessages.h"
+#include "framework/toolicons.h"
 #include "widgets/errorguard.h"
 #include "widgets/hostui.h"
 
@@ -20,12 +22,11 @@
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QPageLayout>
-#include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -91,14 +92,13 @@ QString fillPlaceholders(QString text, const QStringList &args)
     return text;
 }
 
-QToolButton *outputButton(QToolBar *bar, const char *name, const QString &hint,
-                          QStyle::StandardPixmap icon)
+QToolButton *outputButton(QToolBar *bar, const char *name, const QString &hint, fis::ToolIcon icon)
 {
     auto *button = new QToolButton(bar);
     button->setObjectName(QLatin1String(name));
     button->setToolTip(hint);
     button->setText(hint);
-    button->setIcon(bar->style()->standardIcon(icon));
+    button->setIcon(fis::toolIcon(icon));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus); // toolbar buttons never take the focus from the fields
     bar->addWidget(button);
@@ -141,18 +141,18 @@ TfrmDadosGerRel::TfrmDadosGerRel(const QString &screenCode, const QString &repor
     auto *top = new QHBoxLayout;
     tlbPadrao = new QToolBar(this);
     tlbPadrao->setObjectName(QStringLiteral("tlbPadrao"));
-    sbtPrint = outputButton(tlbPadrao, "sbtPrint", QStringLiteral("Imprimir"),
-                            QStyle::SP_DialogSaveButton);
+    sbtPrint =
+        outputButton(tlbPadrao, "sbtPrint", QStringLiteral("Imprimir"), fis::ToolIcon::Print);
     sbtPreview = outputButton(tlbPadrao, "sbtPreview", QStringLiteral("Visualizar Impressão"),
-                              QStyle::SP_FileDialogContentsView);
+                              fis::ToolIcon::Preview);
     sbtSalvarComo = outputButton(tlbPadrao, "sbtSalvarComo", QStringLiteral("Salvar Como"),
-                                 QStyle::SP_DriveFDIcon);
+                                 fis::ToolIcon::SaveAs);
     sbtConfigImpress =
         outputButton(tlbPadrao, "sbtConfigImpress", QStringLiteral("Configurar Impressora"),
-                     QStyle::SP_FileDialogDetailedView);
+                     fis::ToolIcon::PrinterSetup);
     tlbPadrao->addSeparator();
-    sbtFechar = outputButton(tlbPadrao, "sbtFechar", QStringLiteral("Fechar"),
-                             QStyle::SP_DialogCloseButton);
+    sbtFechar =
+        outputButton(tlbPadrao, "sbtFechar", QStringLiteral("Fechar"), fis::ToolIcon::Close);
     tlbPadrao->addSeparator();
     top->addWidget(tlbPadrao, 1);
     lblCodTela = new QLabel(screenCode, this);
@@ -237,12 +237,39 @@ fis::ReportDefinition TfrmDadosGerRel::chosenReport()
     return fis::ReportDefinition::load(file);
 }
 
-void TfrmDadosGerRel::create()
+bool TfrmDadosGerRel::create()
 {
     if (m_created)
-        return;
+        return !m_creationFailed;
     m_created = true;
-    FormCreate();
+    m_creating = true;
+    const bool created = fis::guarded([this] { FormCreate(); });
+    m_creating = false;
+    const bool activate = m_activationPending;
+    m_activationPending = false;
+    if (created) {
+        if (activate)
+            fis::guarded([this] { FormActivate(); });
+        return true;
+    }
+    // The failure has been told; the screen goes once the event that built it is over.
+    m_creationFailed = true;
+    QTimer::singleShot(0, this, [this] { closeScreen(); });
+    return false;
+}
+
+void TfrmDadosGerRel::activate()
+{
+    // An activation before or during the creation (a progress window lets events through while
+    // the creation waits on the server) runs once the creation is through.
+    if (!m_created || m_creating) {
+        m_activationPending = true;
+        if (!m_created)
+            create();
+        return;
+    }
+    if (!m_creationFailed)
+        fis::guarded([this] { FormActivate(); });
 }
 
 void TfrmDadosGerRel::FormCreate()
@@ -331,14 +358,19 @@ void TfrmDadosGerRel::sbtConfigImpressClick(QObject *)
             m_printerChosen = true;
         return;
     }
-    // Without printers only the page of the PDF output can be set up.
+    // Without printers only the page of the PDF output can be set up (the toolkit's page set-up
+    // dialog serves real printers only).
     p->setOutputFormat(QPrinter::PdfFormat);
-    QPageSetupDialog dialog(p, this);
-    dialog.setWindowTitle(QStringLiteral("Configurar Impressora"));
+    fis::PageSetupDialog dialog(p, this);
     dialog.exec();
 }
 
 void TfrmDadosGerRel::sbtFecharClick(QObject *)
+{
+    closeScreen();
+}
+
+void TfrmDadosGerRel::closeScreen()
 {
     // The host shows the screen inside a sub-window: closing that closes the screen.
     if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
@@ -369,7 +401,7 @@ void TfrmDadosGerRel::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!m_created)
-        fis::guarded([this] { create(); });
+        create();
 }
 
 void TfrmDadosGerRel::changeEvent(QEvent *event)
@@ -380,7 +412,7 @@ void TfrmDadosGerRel::changeEvent(QEvent *event)
     // A screen that is its own window activates with its window.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_created &&
         !qobject_cast<QMdiSubWindow *>(parentWidget()))
-        fis::guarded([this] { FormActivate(); });
+        activate();
 }
 
 void TfrmDadosGerRel::followSubWindow()
@@ -390,12 +422,8 @@ void TfrmDadosGerRel::followSubWindow()
     if (m_subWindowConnection)
         disconnect(m_subWindowConnection);
     if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
-        m_subWindowConnection = connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] {
-            fis::guarded([this] {
-                create(); // the first activation may come before the first show
-                FormActivate();
-            });
-        });
+        m_subWindowConnection =
+            connect(sub, &QMdiSubWindow::aboutToActivate, this, [this] { activate(); });
 }
 
 void TfrmDadosGerRel::closeEvent(QCloseEvent *event)

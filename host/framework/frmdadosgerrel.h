@@ -10,7 +10,9 @@
 //
 // Lifecycle: FormCreate() runs once, on the first show or when the owner calls create();
 // FormActivate() runs whenever the screen becomes the active window (and may be called
-// directly); FormClose() runs when the screen closes. Subclasses override the virtual handlers
+// directly); FormClose() runs when the screen closes. A creation that fails (a server out of
+// reach, say) is told through the error guard and the screen closes itself: it never stays open
+// half-built, and the next opening builds a new one. Subclasses override the virtual handlers
 // and call the base version first. Every entry from Qt runs inside fis::guarded().
 #include "framework/reportparams.h"
 
@@ -78,9 +80,11 @@ public:
     // Consiste::MensErro) when its file is gone or no report is chosen.
     fis::ReportDefinition chosenReport();
 
-    // Runs FormCreate() once (no-op afterwards).
-    void create();
+    // Runs FormCreate() once (no-op afterwards). False when the creation failed: the failure has
+    // been told and the screen is about to close.
+    bool create();
     bool isCreated() const { return m_created; }
+    bool creationFailed() const { return m_creationFailed; }
 
     // Handlers; override and call the base version first.
     virtual void FormCreate();
@@ -125,6 +129,8 @@ protected:
 private:
     QString askFileName(const QString &caption);
     void followSubWindow();
+    void activate();
+    void closeScreen();
     QString m_screenCode;
     QString m_reportCode;
     QString m_reportDir;
@@ -134,4 +140,7 @@ private:
     bool m_printerChosen = false;
     QMetaObject::Connection m_subWindowConnection;
     bool m_created = false;
+    bool m_creationFailed = false;
+    bool m_creating = false;
+    bool m_activationPending = false;
 };

@@ -13,6 +13,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,7 +33,9 @@ QPushButton *panelButton(QWidget *parent, const char *name, const QString &text,
 {
     auto *button = new QPushButton(parent->style()->standardIcon(icon), text, parent);
     button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false); // Enter in a field must not confirm the filter by itself
+    // Only the Confirm button is the dialog's default (Enter); no button becomes the default by
+    // taking the focus.
+    button->setAutoDefault(false);
     return button;
 }
 
@@ -113,6 +116,7 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(const QString &screenCode, QWidget *parent)
     // field being typed in (the confirm checks every field itself, a cancel discards them).
     sbtConfirma->setFocusPolicy(Qt::NoFocus);
     sbtCancel->setFocusPolicy(Qt::NoFocus);
+    sbtConfirma->setDefault(true); // Enter in any field confirms
     buttons->addWidget(sbtConfirma);
     buttons->addWidget(sbtCancel);
     main->addWidget(pnlBotoes);
@@ -157,6 +161,38 @@ void TfrmFiltroPadrao::reject()
 {
     // Escape behaves as the Cancel button, whatever the subclass does on cancel.
     fis::guarded([this] { sbtCancelClick(); });
+}
+
+QWidget *TfrmFiltroPadrao::firstControl() const
+{
+    for (QWidget *w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if (grbFiltroPadrao->isAncestorOf(w) && w->isEnabled() && w->isVisibleTo(this) &&
+            (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus)
+            return w;
+    }
+    return nullptr;
+}
+
+void TfrmFiltroPadrao::setVisible(bool visible)
+{
+    if (visible && !isVisible()) {
+        // While the dialog is hidden these only record where the focus and the window go when it
+        // shows: no control is entered or left.
+        if (QWidget *first = firstControl())
+            first->setFocus(Qt::OtherFocusReason);
+        if (m_placed)
+            move(m_place);
+    }
+    QDialog::setVisible(visible);
+}
+
+void TfrmFiltroPadrao::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous()) {
+        m_place = pos();
+        m_placed = true;
+    }
 }
 
 void TfrmFiltroPadrao::showEvent(QShowEvent *event)

@@ -7,7 +7,11 @@
 // Lifecycle: FormCreate() runs once, on the first show (or earlier when the owner calls
 // create()); FormActivate() runs every time the dialog is shown. Subclasses override the virtual
 // handlers and call the base version first. Every entry from Qt runs inside fis::guarded().
+//
+// By keyboard: Enter confirms, Escape cancels. Every use starts on the first field of the tab
+// order, and the dialog opens where it was the last time (the first time, over its parent).
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 
 class QGroupBox;
@@ -60,13 +64,22 @@ public:
     // settings. Tests point it at a temporary file.
     void setOptionsFile(const QString &path) { m_optionsFile = path; }
 
+    // Showing puts the focus on the first control and the window where it was last hidden.
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void reject() override; // Escape: same path as the Cancel button
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    // The first enabled criteria field of the tab order; null when none.
+    QWidget *firstControl() const;
+
     QString m_screenCode;
+    QPoint m_place; // where the dialog was when it was last hidden
+    bool m_placed = false;
     QString m_optionsFile;
     QVBoxLayout *m_criteriaLayout = nullptr;
     bool m_created = false;

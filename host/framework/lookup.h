@@ -13,19 +13,25 @@ namespace fis {
 class ClientDataSet;
 class DataLink;
 
-// The real pick window: a grid over the link's set in a dialog with OK / Cancelar; double-click
-// or Enter picks. True when a row was picked, which is then the set's current row. On cancel
-// the set's current row is put back where it was.
+// The real pick window: a search line over a grid of the link's set, with OK / Cancelar. What is
+// typed moves to the first row that holds it in any column shown (code or description); a text
+// no row holds is told in the window and cannot be picked. Double-click or Enter picks, Escape
+// closes. True when a row was picked, which is then the set's current row. On cancel the set's
+// current row is put back where it was.
 bool showPickDialog(DataLink *link, const QString &title, QWidget *parent = nullptr);
 
-// The real find window: a field choice (the visible fields of the set) and a value; finds the
-// first row, from the top, whose field text contains the value regardless of case, and makes it
-// current. True when a row was found. A value not found is told and the dialog stays open.
+// The real find window: a column choice and a value. The columns are those shown in the grid
+// over the set, by title, starting on the grid's current column (without a grid: the visible
+// fields by label). "Procurar" finds the first row from the top whose text in that column holds
+// the value regardless of case, "Próximo" the next one after the current row; either makes it
+// current and closes. True when a row was found. A value not found is told and the window stays
+// open. The next window offers the last value again.
 bool showFindDialog(ClientDataSet *dataSet, QWidget *parent = nullptr);
 
-// Case-insensitive "contains" search over one field's display text from the first row; moves to
-// the row and returns true when found, leaves the current row alone otherwise.
-bool findRow(ClientDataSet *dataSet, const QString &fieldName, const QString &value);
+// Case-insensitive "contains" search over one field's display text from a row (0 = the first);
+// moves to the row and returns true when found, leaves the current row alone otherwise.
+bool findRow(ClientDataSet *dataSet, const QString &fieldName, const QString &value,
+             int fromRow = 0);
 } // namespace fis
 
 // Pick list over the link's set (through fis::HostUi::pick). The two flags are accepted as the

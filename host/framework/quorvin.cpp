@@ -61,3 +61,8 @@ QString Quorvin::AuthToken()
 {
     return values().authToken;
 }
+
+int Quorvin::CallTimeout()
+{
+    return qMax(1, values().callTimeout);
+}

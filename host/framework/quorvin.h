@@ -20,6 +20,7 @@ struct LoginValues
     QString webUrl;                        // application-server host
     int webPort = 0;                       // application-server port
     QString authToken;                     // token sent with every remote call
+    int callTimeout = 60;                  // seconds a remote call may take before it fails
 };
 
 } // namespace fis
@@ -39,4 +40,6 @@ public:
     static QString WebURL();
     static int WebPort();
     static QString AuthToken();
+    // Seconds a connection waits for a server's answer (never less than 1).
+    static int CallTimeout();
 };

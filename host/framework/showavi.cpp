@@ -1,13 +1,16 @@
 #include "framework/showavi.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
 #include <QMutex>
 #include <QPointer>
 #include <QProgressBar>
+#include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
@@ -86,6 +89,25 @@ void centreOver(QWidget *window, QWidget *parent)
         window->move(area.center() - window->rect().center());
 }
 
+// The caller is about to block the event loop, so the window must be on the screen before this
+// returns. A window system that shows windows asynchronously (X11) only lets a new window be
+// painted once it has exposed it: wait for that (briefly, the clerk's keys stay queued), then
+// paint and push the picture and the cursor out to the window system.
+void paintBeforeBlocking(QWidget *window)
+{
+    constexpr int kMaxWaitMs = 1000;
+    QElapsedTimer waited;
+    waited.start();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    while (window->windowHandle() && !window->windowHandle()->isExposed() &&
+           waited.elapsed() < kMaxWaitMs) {
+        QThread::msleep(5);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    window->repaint();
+    QGuiApplication::sync();
+}
+
 } // namespace
 
 namespace fis {
@@ -161,9 +183,7 @@ void ActiveShowAvi(QWidget *screen, int kind, const QString &text)
         QApplication::setOverrideCursor(Qt::WaitCursor);
         cursorOverridden() = true;
     }
-    // The caller is about to block the event loop: paint now.
-    window->repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    paintBeforeBlocking(window);
 }
 
 void DeactiveShowAvi(QWidget * /*screen*/)

@@ -5,15 +5,80 @@
 #include <QAction>
 #include <QApplication>
 #include <QCalendarWidget>
-#include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPixmap>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace fis {
+
+namespace {
+
+// The calendar's own grid of days (the toolkit names it so).
+QTableView *daysOf(QCalendarWidget *calendar)
+{
+    return calendar->findChild<QTableView *>(QStringLiteral("qt_calendar_calendarview"));
+}
+
+} // namespace
+
+WeekDayHeader::WeekDayHeader(QCalendarWidget *calendar, const QStringList &names)
+    : QWidget(calendar), calendar_(calendar), days_(daysOf(calendar)), names_(names)
+{
+    setObjectName(QStringLiteral("lblDiasSemana"));
+    if (days_)
+        days_->viewport()->installEventFilter(this);
+    // The days are at least as wide as the longest name, so that no two names run together.
+    int widest = 0;
+    for (const QString &name : names_)
+        widest = qMax(widest, fontMetrics().horizontalAdvance(name));
+    calendar->setMinimumWidth(7 * (widest + 12) + 4);
+    // The names take a row of their own: the calendar grows by it, the days keep their height.
+    calendar->setMinimumHeight(calendar->sizeHint().height() + sizeHint().height());
+}
+
+QSize WeekDayHeader::sizeHint() const
+{
+    int widest = 0;
+    for (const QString &name : names_)
+        widest = qMax(widest, fontMetrics().horizontalAdvance(name));
+    return {7 * (widest + 12), fontMetrics().height() + 8};
+}
+
+QRect WeekDayHeader::nameRect(int column) const
+{
+    if (!days_ || column < 0 || column >= 7)
+        return {};
+    QWidget *viewport = days_->viewport();
+    const int left =
+        viewport->mapTo(calendar_, QPoint(days_->columnViewportPosition(column), 0)).x() -
+        mapTo(calendar_, QPoint(0, 0)).x();
+    return {left, 0, days_->columnWidth(column), height()};
+}
+
+void WeekDayHeader::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    QFont bold = font();
+    bold.setBold(true);
+    painter.setFont(bold);
+    for (int column = 0; column < names_.size() && column < 7; ++column) {
+        const QRect rect = nameRect(column);
+        painter.drawText(
+            rect, Qt::AlignCenter,
+            painter.fontMetrics().elidedText(names_.at(column), Qt::ElideRight, rect.width()));
+    }
+}
+
+bool WeekDayHeader::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Move)
+        update();
+    return QWidget::eventFilter(watched, event);
+}
 
 CalendarPopup::CalendarPopup(QWidget *parent) : QFrame(parent, Qt::Popup)
 {
@@ -23,25 +88,20 @@ CalendarPopup::CalendarPopup(QWidget *parent) : QFrame(parent, Qt::Popup)
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(0);
 
-    // The toolkit names the week days by locale; the host shows names of its own.
-    auto *header = new QHBoxLayout;
-    header->setSpacing(0);
-    const QStringList names = weekDayNames();
-    for (int i = 0; i < names.size(); ++i) {
-        auto *label = new QLabel(names.at(i), this);
-        label->setObjectName(QStringLiteral("lblDia%1").arg(i));
-        label->setAlignment(Qt::AlignCenter);
-        header->addWidget(label, 1);
-    }
-    layout->addLayout(header);
-
     calendar_ = new QCalendarWidget(this);
     calendar_->setObjectName(QStringLiteral("calendar"));
     calendar_->setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
     calendar_->setFirstDayOfWeek(Qt::Sunday);
+    // The toolkit names the week days by locale; the host shows names of its own, in the
+    // calendar between its month bar and its days.
     calendar_->setHorizontalHeaderFormat(QCalendarWidget::NoHorizontalHeader);
     calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     calendar_->setGridVisible(true);
+    header_ = new WeekDayHeader(calendar_, weekDayNames());
+    if (auto *inside = qobject_cast<QBoxLayout *>(calendar_->layout()))
+        inside->insertWidget(1, header_);
+    else
+        layout->addWidget(header_);
     layout->addWidget(calendar_);
 
     connect(calendar_, &QCalendarWidget::activated, this, [this](QDate date) {
@@ -54,6 +114,11 @@ CalendarPopup::CalendarPopup(QWidget *parent) : QFrame(parent, Qt::Popup)
     });
 }
 
+QTableView *CalendarPopup::days() const
+{
+    return daysOf(calendar_);
+}
+
 QStringList CalendarPopup::weekDayNames()
 {
     return {QStringLiteral("Domingo"), QStringLiteral("Segunda"), QStringLiteral("Terça"),
@@ -63,12 +128,7 @@ QStringList CalendarPopup::weekDayNames()
 
 QStringList CalendarPopup::headerTexts() const
 {
-    QStringList texts;
-    for (int i = 0; i < 7; ++i) {
-        if (auto *label = findChild<QLabel *>(QStringLiteral("lblDia%1").arg(i)))
-            texts << label->text();
-    }
-    return texts;
+    return header_->names();
 }
 
 } // namespace fis

@@ -9,10 +9,35 @@
 
 class QCalendarWidget;
 class QAction;
+class QTableView;
 
 namespace fis {
 
-// The calendar shown under a date edit: week-day names of its own above the month.
+// The row of week-day names of the calendar: between the month bar and the days, each name
+// centred over its column of days.
+class WeekDayHeader : public QWidget
+{
+    Q_OBJECT
+public:
+    WeekDayHeader(QCalendarWidget *calendar, const QStringList &names);
+
+    QStringList names() const { return names_; }
+    // Where the name of a column (0 = Sunday) is drawn, in this widget's coordinates.
+    QRect nameRect(int column) const;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QCalendarWidget *calendar_;
+    QTableView *days_; // the calendar's grid of days
+    QStringList names_;
+};
+
+// The calendar shown under a date edit: week-day names of its own over the days.
 class CalendarPopup : public QFrame
 {
     Q_OBJECT
@@ -20,6 +45,9 @@ public:
     explicit CalendarPopup(QWidget *parent = nullptr);
 
     QCalendarWidget *calendar() const { return calendar_; }
+    WeekDayHeader *header() const { return header_; }
+    // The grid of days inside the calendar (its columns are the week days, Sunday first).
+    QTableView *days() const;
     // Sunday first, as the header shows them.
     static QStringList weekDayNames();
     QStringList headerTexts() const;
@@ -29,6 +57,7 @@ signals:
 
 private:
     QCalendarWidget *calendar_;
+    WeekDayHeader *header_;
 };
 
 } // namespace fis

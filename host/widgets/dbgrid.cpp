@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMdiSubWindow>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -631,6 +632,7 @@ void DBGrid::applyOptions()
 {
     ++syncing_;
     horizontalHeader()->setVisible(testOption(GridOption::Titles));
+    horizontalHeader()->setStretchLastSection(true); // the last column takes the rest of the width
     horizontalHeader()->setSectionResizeMode(
         testOption(GridOption::ColumnResize) ? QHeaderView::Interactive : QHeaderView::Fixed);
     // The toolkit draws both kinds of line or none.
@@ -678,21 +680,44 @@ void DBGrid::columnChanged(GridColumn *column, bool layout)
     viewport()->update();
 }
 
+int DBGrid::fittedWidth(GridColumn *c) const
+{
+    // Cells and titles are drawn with some padding on each side.
+    constexpr int kCellPadding = 12;
+    constexpr int kSampleRows = 200; // a large set is measured on its first rows only
+    constexpr int kMaxChars = 45;    // a long text does not take the whole grid
+    const QFontMetrics metrics = fontMetrics();
+    QFontMetrics titleMetrics = metrics;
+    if (c->title().hasFont)
+        titleMetrics = QFontMetrics(c->title().font);
+    int width = titleMetrics.horizontalAdvance(c->titleCaption()) + kCellPadding;
+
+    const Field *f = c->field();
+    const ClientDataSet *set = dataSet();
+    const int rows = f && set && set->active() ? qMin(set->recordCount(), kSampleRows) : 0;
+    int content = 0;
+    if (rows > 0) {
+        for (int row = 0; row < rows; ++row)
+            content = qMax(content, metrics.horizontalAdvance(f->displayTextAt(row)));
+    } else {
+        // No rows yet: room for the field's width in digits, the widest of the usual characters.
+        const int chars = f ? qMin(f->displayWidth(), 20) : 10;
+        content = qMax(chars, 1) * metrics.horizontalAdvance(QLatin1Char('0'));
+    }
+    content = qMin(content, kMaxChars * metrics.averageCharWidth());
+    width = qMax(width, content + kCellPadding);
+    // A width set for the column is its least.
+    return qMax(width, c->width());
+}
+
 void DBGrid::applyColumnLayout()
 {
     ++syncing_; // hiding the current column moves the view's current cell: not a column change
     applyingLayout_ = true;
-    const int charWidth = fontMetrics().averageCharWidth();
     for (int i = 0; i < columnCount(); ++i) {
         GridColumn *c = columns_.at(i);
         setColumnHidden(i, !c->visible());
-        int width = c->width();
-        if (width <= 0) {
-            const Field *f = c->field();
-            const int chars = f ? f->displayWidth() : 10;
-            const int title = fontMetrics().horizontalAdvance(c->titleCaption());
-            width = qMax(qMax(chars, 1) * charWidth + 4, title + 8);
-        }
+        const int width = fittedWidth(c);
         if (columnWidth(i) != width)
             setColumnWidth(i, width);
     }
@@ -1211,6 +1236,18 @@ void DBGrid::drawRowMark(QPainter &painter, const QRect &rect, int row, int colu
 
 // --- Focus ----------------------------------------------------------------------------------
 
+// The screen a widget belongs to: the widget shown in a workspace frame (QMdiSubWindow), or the
+// window.
+static QWidget *screenOf(QWidget *w)
+{
+    while (w && !w->isWindow()) {
+        if (qobject_cast<QMdiSubWindow *>(w->parentWidget()))
+            return w;
+        w = w->parentWidget();
+    }
+    return w;
+}
+
 bool DBGrid::ownsWidget(QWidget *w) const
 {
     return w && (w == this || isAncestorOf(w));
@@ -1225,12 +1262,13 @@ void DBGrid::focusMoved(QWidget *, QWidget *now)
             guarded(onEnter);
         return;
     }
-    // Another window taking the focus (a message, a popup) is not leaving the grid, nor is the
-    // focus going up to a container of the grid: a click on something that takes no focus (a
-    // toolbar button) gives it to the nearest ancestor that takes it, such as the MDI frame.
+    // Only another control of the same screen counts as leaving the grid: not another window
+    // (a message, a popup), not the host around the screen (its menu bar, or the frame that a
+    // click on a toolbar button hands the focus to on its way back to the grid), nor a container
+    // of the grid that a click on something taking no focus passes it up to.
     if (now && now->isAncestorOf(this))
         return;
-    if (!inside && hasFocusInside_ && now && now->window() == window()) {
+    if (!inside && hasFocusInside_ && now && screenOf(now) == screenOf(this)) {
         hasFocusInside_ = false;
         ClientDataSet *set = dataSet();
         if (testOption(GridOption::CancelOnExit) && set && set->state() == DataSetState::Insert &&

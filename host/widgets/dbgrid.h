@@ -65,7 +65,9 @@ public:
     void setTitleFont(const QFont &font);
     void setTitleAlignment(Qt::Alignment alignment);
 
-    int width() const { return width_; } // 0 = derived from the field's display width
+    // The least width in pixels: the grid fits the column to its title and to the texts of its
+    // first rows, never narrower than this (0: no least width).
+    int width() const { return width_; }
     void setWidth(int pixels);
     bool visible() const { return visible_; }
     void setVisible(bool on);
@@ -219,6 +221,8 @@ private:
 
     void columnChanged(GridColumn *column, bool layout);
     void applyColumnLayout();
+    // Wide enough for the title and the texts of the first rows (at least the column's width).
+    int fittedWidth(GridColumn *column) const;
     void applyOptions();
     void invalidateFields();
     void resetFromSet();

@@ -3,6 +3,7 @@
 #include "widgets/errorguard.h"
 
 #include <QFocusEvent>
+#include <QMouseEvent>
 #include <QValidator>
 
 namespace fis {
@@ -244,6 +245,37 @@ void MaskEdit::setMaskedText(const QString &rawText)
            (!mask_.editable[cursor] || display.at(cursor) != mask_.blank))
         ++cursor;
     setCursorPosition(cursor);
+}
+
+int MaskEdit::firstFreePosition() const
+{
+    if (mask_.isEmpty())
+        return -1;
+    const QString display = displayText();
+    const auto blankAt = [&](int i) {
+        const QChar c = i < display.size() ? display.at(i) : mask_.blank;
+        return c == mask_.blank || c == QLatin1Char(' ');
+    };
+    int free = -1;
+    for (int i = 0; i < mask_.length(); ++i) {
+        if (!mask_.editable[i])
+            continue;
+        if (!blankAt(i))
+            free = -1;
+        else if (free < 0)
+            free = i;
+    }
+    return free;
+}
+
+void MaskEdit::mousePressEvent(QMouseEvent *event)
+{
+    QLineEdit::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton || hasSelectedText())
+        return;
+    const int free = firstFreePosition();
+    if (free >= 0 && cursorPosition() > free)
+        setCursorPosition(free);
 }
 
 bool MaskEdit::isComplete() const

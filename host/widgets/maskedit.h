@@ -71,8 +71,15 @@ public:
 protected:
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    // A click behind the typed characters puts the cursor at the first free position, so that
+    // what is typed next is taken (a mask does not take characters past its free positions).
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    // The first editable position still blank when every editable position after it is blank
+    // too; -1 when the edit has no mask or something is typed further on.
+    int firstFreePosition() const;
+
     QString hostMask_;
     EditMask mask_;
     bool upperCase_ = false;

@@ -54,6 +54,7 @@ TEST_F(HostSettingsTest, DefaultsServeTheEmbeddedSetUp)
     ASSERT_TRUE(parse({}, &s)) << qPrintable(error);
     EXPECT_EQ(s.login.webUrl, "127.0.0.1");
     EXPECT_EQ(s.login.webPort, 8211);
+    EXPECT_EQ(s.login.callTimeout, 60);
     EXPECT_EQ(s.login.filiProc, "0001");
     EXPECT_EQ(s.login.nomeOperador, "maria");
     EXPECT_EQ(s.login.dataProc, date(2026, 12, 7));
@@ -84,6 +85,7 @@ TEST_F(HostSettingsTest, SettingsFileOverDefaultsAndCommandLineOverFile)
                                                                 "WebURL=srv.local\n"
                                                                 "WebPort=9000\n"
                                                                 "Token=abc\n"
+                                                                "Timeout=15\n"
                                                                 "[Paths]\n"
                                                                 "Database=../data/fis.sqlite\n"
                                                                 "ReportDir=rel\n");
@@ -97,13 +99,15 @@ TEST_F(HostSettingsTest, SettingsFileOverDefaultsAndCommandLineOverFile)
     EXPECT_EQ(s.login.webUrl, "srv.local");
     EXPECT_EQ(s.login.webPort, 9000);
     EXPECT_EQ(s.login.authToken, "abc");
+    EXPECT_EQ(s.login.callTimeout, 15);
     // Relative paths of the file are relative to the file's folder.
     EXPECT_EQ(s.database, QDir::cleanPath(dir.filePath("data/fis.sqlite")));
     EXPECT_EQ(s.login.reportDir, QDir::cleanPath(dir.filePath("conf/rel")));
 
     ASSERT_TRUE(parse({"--settings", ini, "--branch", "0003", "--processing-date", "01/02/2026",
                        "--operator", "ANA", "--server-host", "10.0.0.5", "--server-port", "8300",
-                       "--database", "postgresql://fis@db:5432/fis", "--open", "fis02900"},
+                       "--call-timeout", "5", "--database", "postgresql://fis@db:5432/fis",
+                       "--open", "fis02900"},
                       &s))
         << qPrintable(error);
     EXPECT_EQ(s.login.filiProc, "0003");
@@ -113,6 +117,7 @@ TEST_F(HostSettingsTest, SettingsFileOverDefaultsAndCommandLineOverFile)
     EXPECT_EQ(s.login.nomeOperador, "ANA");
     EXPECT_EQ(s.login.webUrl, "10.0.0.5");
     EXPECT_EQ(s.login.webPort, 8300);
+    EXPECT_EQ(s.login.callTimeout, 5);
     EXPECT_EQ(s.database, "postgresql://fis@db:5432/fis");
     EXPECT_EQ(s.openScreen, "FIS02900");
 }
@@ -138,6 +143,9 @@ TEST_F(HostSettingsTest, BadInputIsRefusedWithAClearReasonAndChangesNothing)
         {"--processing-date", "2026-02-01"},
         {"--server-port", "70000"},
         {"--server-port", "abc"},
+        {"--call-timeout", "0"},
+        {"--call-timeout", "3601"},
+        {"--call-timeout", "depressa"},
         {"--open", "FIS99999"},
         {"--settings", dir.filePath("missing.ini")},
         {"--unknown-option"},
@@ -157,6 +165,9 @@ TEST_F(HostSettingsTest, BadInputIsRefusedWithAClearReasonAndChangesNothing)
     EXPECT_TRUE(error.contains(ini)) << qPrintable(error);
     const QString ini2 = writeIni(dir.filePath("bad2.ini"), "[Server]\nWebPort=0\n");
     EXPECT_FALSE(parse({"--settings", ini2}, &s));
+    const QString ini3 = writeIni(dir.filePath("bad3.ini"), "[Server]\nTimeout=-3\n");
+    EXPECT_FALSE(parse({"--settings", ini3}, &s));
+    EXPECT_TRUE(error.contains("-3") && error.contains(ini3)) << qPrintable(error);
 }
 
 } // namespace

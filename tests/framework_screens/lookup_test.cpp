@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlDatabase>
@@ -194,6 +195,109 @@ TEST(PickDialogTest, SearchMovesPickKeepsAndCancelRestores)
     closedLink.setDataSet(&closed);
     EXPECT_FALSE(showPickDialog(&closedLink, "Empresa"));
     EXPECT_FALSE(Pesquisar(nullptr, "Empresa"));
+}
+
+TEST(PickDialogTest, SearchesCodeAndDescriptionAsTypedAndEscapeCloses)
+{
+    ClientDataSet set("cdsImpostoNfe");
+    set.addFields({FieldDef::string("CDIMPOSTONFE", 2).setLabel("Código"),
+                   FieldDef::string("SGIMPOSTONFE", 10).setLabel("Sigla")});
+    set.createDataSet();
+    for (const auto &[code, name] : {std::pair{"01", "INSS"}, {"05", "FUNRURAL"}, {"07", "ISS"}})
+        set.appendRecord({code, name});
+    set.first();
+    DataLink link;
+    link.setDataSet(&set);
+
+    // The clerk types at once (the search line has the focus): the description is searched
+    // though the code column is the grid's current one; a text no row holds is told and Enter
+    // then picks nothing.
+    whenModal([&set](QDialog *dialog) {
+        auto *search = dialog->findChild<QLineEdit *>("edtProcura");
+        auto *notFound = dialog->findChild<QLabel *>("lblNaoEncontrado");
+        ASSERT_TRUE(search && notFound);
+        EXPECT_EQ(dialog->focusWidget(), search);
+        QTest::keyClicks(search, "FUN");
+        EXPECT_EQ(set.fieldByName("CDIMPOSTONFE")->asString(), "05");
+        EXPECT_FALSE(notFound->isVisible());
+        QTest::keyClicks(search, "X");
+        EXPECT_TRUE(notFound->isVisible());
+        EXPECT_EQ(notFound->text(), "Nenhum item contém \"FUNX\".");
+        QTest::keyClick(search, Qt::Key_Return);
+        EXPECT_TRUE(dialog->isVisible()) << "nothing found, nothing picked";
+        QTest::keyClick(search, Qt::Key_Backspace);
+        QTest::keyClick(search, Qt::Key_Return);
+    });
+    EXPECT_TRUE(showPickDialog(&link, "Imposto"));
+    EXPECT_EQ(set.fieldByName("CDIMPOSTONFE")->asString(), "05");
+
+    // By code; then Escape in the list closes the window and puts the row back.
+    whenModal([&set](QDialog *dialog) {
+        auto *search = dialog->findChild<QLineEdit *>("edtProcura");
+        QTest::keyClicks(search, "07");
+        EXPECT_EQ(set.fieldByName("SGIMPOSTONFE")->asString(), "ISS");
+        auto *grid = dialog->findChild<DBGrid *>("dbgPesquisa");
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(showPickDialog(&link, "Imposto"));
+    EXPECT_EQ(set.fieldByName("CDIMPOSTONFE")->asString(), "05");
+}
+
+TEST(FindTest, OffersTheGridsColumnsFromTheCurrentOneAndFindsTheNext)
+{
+    ClientDataSet set("cdsAprov");
+    set.addFields({FieldDef::string("NRINSJURNF", 20).setLabel("Inscrição"),
+                   FieldDef::string("NMRAZSOCCLIE", 50).setLabel("Razão Social"),
+                   FieldDef::string("NMRAZSOCFORN", 50).setLabel("Razão Social"),
+                   FieldDef::floating("VRNOTAFISC").setLabel("Valor NF:").setFormat("#,##0.00")});
+    set.createDataSet();
+    for (const auto &[reg, name, value] : {std::tuple{"111", "Alfa", 10.0},
+                                           {"222", "Beta", 20.0},
+                                           {"333", "Gama", 30.0},
+                                           {"444", "Beta Dois", 40.0}})
+        set.appendRecord({reg, name, QVariant(), value});
+    set.first();
+    DataLink link;
+    link.setDataSet(&set);
+    QWidget screen;
+    auto *grid = new DBGrid(&screen);
+    grid->setDataLink(&link);
+    for (const char *field : {"NRINSJURNF", "NMRAZSOCCLIE", "NMRAZSOCFORN", "VRNOTAFISC"})
+        grid->addColumn(field);
+    grid->findColumn("NMRAZSOCFORN")->setVisible(false);
+    grid->findColumn("VRNOTAFISC")->setTitleCaption("Valor");
+    screen.show();
+    grid->setSelectedField("NMRAZSOCCLIE");
+
+    test::ScriptedUi ui;
+    whenModal([](QDialog *dialog) {
+        auto *fieldChoice = dialog->findChild<QComboBox *>("cbbCampo");
+        QStringList items;
+        for (int i = 0; i < fieldChoice->count(); ++i)
+            items << fieldChoice->itemText(i);
+        EXPECT_EQ(items, QStringList({"Inscrição", "Razão Social", "Valor"}));
+        EXPECT_EQ(fieldChoice->currentText(), "Razão Social") << "the grid's current column";
+        QTest::keyClicks(dialog->findChild<QLineEdit *>("edtValor"), "beta");
+        dialog->findChild<QPushButton *>("btnProcurar")->click();
+    });
+    EXPECT_TRUE(showFindDialog(&set));
+    EXPECT_EQ(set.recNo(), 2);
+
+    // Again: the value is offered, and "Próximo" goes on from the current row.
+    whenModal([](QDialog *dialog) {
+        EXPECT_EQ(dialog->findChild<QLineEdit *>("edtValor")->text(), "beta");
+        dialog->findChild<QPushButton *>("btnProximo")->click();
+    });
+    EXPECT_TRUE(showFindDialog(&set));
+    EXPECT_EQ(set.recNo(), 4);
+    whenModal([&ui](QDialog *dialog) {
+        dialog->findChild<QPushButton *>("btnProximo")->click();
+        EXPECT_EQ(ui.messageTexts(), QStringList({"Nenhum outro registro contém \"beta\"."}));
+        dialog->reject();
+    });
+    EXPECT_FALSE(showFindDialog(&set));
+    EXPECT_EQ(set.recNo(), 4);
 }
 
 TEST(FindTest, FindsByPartTextRegardlessOfCaseOrLeavesTheRow)

@@ -2,23 +2,30 @@
 // dialog (modal cycle, handlers, saved options).
 #include "framework/frmdadosgerrel.h"
 #include "framework/frmfiltropadrao.h"
+#include "framework/pagesetup.h"
 #include "framework/reportdesigner.h"
 #include "framework/tmessages.h"
 #include "scriptedui.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPageLayout>
 #include <QPointer>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -220,6 +227,43 @@ TEST_F(ReportScreenTest, PrintWithoutPrinterGoesToPdfAndACancelStopsWhatFollows)
     EXPECT_TRUE(ui.messages.isEmpty());
 }
 
+TEST_F(ReportScreenTest, PrinterSetUpWithoutPrintersSetsThePageOfThePdf)
+{
+    if (!QPrinterInfo::availablePrinters().isEmpty())
+        GTEST_SKIP() << "a printer is configured on this machine";
+    ReportScreen screen;
+    screen.setReportDir(dir.path());
+    screen.create();
+
+    bool shown = false;
+    QTimer::singleShot(0, &screen, [&] {
+        auto *setup = qobject_cast<fis::PageSetupDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(setup, nullptr) << "no page set-up window for the PDF output";
+        shown = true;
+        EXPECT_EQ(setup->windowTitle(), "Configurar Página");
+        setup->paper()->setCurrentIndex(setup->paper()->findText("Ofício", Qt::MatchStartsWith));
+        setup->landscape()->setChecked(true);
+        setup->margin(0)->setValue(25);
+        setup->accept();
+    });
+    screen.sbtConfigImpress->click();
+    EXPECT_TRUE(shown);
+    const QPageLayout layout = screen.printer()->pageLayout();
+    EXPECT_EQ(layout.orientation(), QPageLayout::Landscape);
+    EXPECT_EQ(layout.pageSize().id(), QPageSize::Legal);
+    EXPECT_DOUBLE_EQ(layout.margins(QPageLayout::Millimeter).left(), 25.0);
+
+    // Cancelar leaves the page as it was.
+    QTimer::singleShot(0, &screen, [] {
+        auto *setup = qobject_cast<fis::PageSetupDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(setup, nullptr);
+        setup->portrait()->setChecked(true);
+        setup->reject();
+    });
+    screen.sbtConfigImpress->click();
+    EXPECT_EQ(screen.printer()->pageLayout().orientation(), QPageLayout::Landscape);
+}
+
 TEST_F(ReportScreenTest, MissingDefinitionsGiveTheCatalogueText)
 {
     QTemporaryDir empty;
@@ -369,4 +413,38 @@ TEST(FilterDialogTest, SavedOptionsComeBackAndNameDisplaysAreLeftAlone)
     EXPECT_EQ(dialog.edtCodigo->text(), "12");
     EXPECT_EQ(dialog.edtNome->text(), "Outro nome");
     EXPECT_EQ(ui.messages.size(), 2); // "no options" and "saved"
+}
+
+TEST(FilterDialogTest, EnterConfirmsAndEveryUseStartsOnTheFirstFieldWhereItWasLeft)
+{
+    fis::test::ScriptedUi ui;
+    QWidget owner;
+    owner.setGeometry(100, 100, 900, 600);
+    owner.show();
+    FilterDialog dialog;
+    dialog.setParent(&owner, dialog.windowFlags());
+
+    QPoint firstPlace;
+    QTimer::singleShot(0, &dialog, [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        EXPECT_EQ(QApplication::focusWidget(), dialog.edtCodigo);
+        firstPlace = dialog.pos();
+        dialog.edtNome->setFocus(); // the clerk ends the use in another field
+        QTest::keyClick(dialog.edtNome, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+
+    // The window behind grows in between: the dialog still opens where it was.
+    owner.setGeometry(0, 0, 1280, 800);
+    QTimer::singleShot(0, &dialog, [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        EXPECT_EQ(QApplication::focusWidget(), dialog.edtCodigo);
+        EXPECT_EQ(dialog.pos(), firstPlace);
+        dialog.edtCodigo->clear();
+        QTest::keyClicks(dialog.edtCodigo, "12");
+        QTest::keyClick(dialog.edtCodigo, Qt::Key_Return);
+    });
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.edtCodigo->text(), "12");
+    EXPECT_TRUE(ui.messages.isEmpty());
 }

@@ -1,7 +1,10 @@
 // The real module, loaded the way the host loads it (QLibrary, plain C entry points).
+#include "data/packet.h"
+#include "framework/quorvin.h"
 #include "modaldriver.h"
 #include "module/packageprotocol.h"
 #include "quietui.h"
+#include "testkit/fakeappserver.h"
 #include "widgets/hostui.h"
 
 #include <QFileInfo>
@@ -121,6 +124,18 @@ protected:
         ASSERT_TRUE(module().library.isLoaded()) << qPrintable(module().library.errorString());
         ASSERT_TRUE(module().complete());
         previousUi = fis::HostUi::install(&ui);
+        // The emission screen loads the fiscal parameters as it is built: without them it
+        // refuses to open.
+        server.declare(QStringLiteral("GetParamFiscal"), {});
+        server.setDefaultAnswer(
+            QStringLiteral("GetParamFiscal"),
+            fis::FakeAppServer::Answer::value(fis::makePacket(fis::buildPacket(
+                {{"IDGERCONPAGGUIA", fis::FieldType::String, 1}}, {{QStringLiteral("N")}}))));
+        ASSERT_TRUE(server.start()) << server.errorString().toStdString();
+        fis::LoginValues login = Quorvin::login();
+        login.webUrl = server.host();
+        login.webPort = server.port();
+        Quorvin::setLogin(login);
         module().setFormFactory(nullptr);
         module().initialize();
     }
@@ -135,6 +150,7 @@ protected:
     }
     RecordingUi ui;
     fis::HostUi *previousUi = nullptr;
+    fis::FakeAppServer server;
 };
 
 TEST_F(ModuleLoadTest, PackageInfoListsUnitsInInitOrderAndVersion)

@@ -454,3 +454,50 @@ TEST_F(GridTest, FollowsDeletesViewSwitchesAndAnotherSet)
     EXPECT_EQ(grid->model()->rowCount(), 0);
     EXPECT_EQ(grid->selectedField(), nullptr);
 }
+
+TEST_F(GridTest, ColumnsFitTitlesAndTheFirstRowsAndTheLastTakesTheRest)
+{
+    ClientDataSet wide{QStringLiteral("cdsLargo")};
+    wide.addFields({
+        FieldDef::string("CDFILIAL", 4).setLabel(QStringLiteral("Filial")),
+        FieldDef::string("NMRAZSOC", 50).setLabel(QStringLiteral("Razão Social")),
+        FieldDef::floating("VRNOTAFISC").setFormat(QStringLiteral("#,##0.00")),
+        FieldDef::dateTime("DTEMISSAO").setEditMask(kDateMask),
+        FieldDef::string("NRNOTAFISC", 20).setLabel(QStringLiteral("Nº NF")),
+    });
+    wide.createDataSet();
+    for (int i = 0; i < 1000; ++i) {
+        // Far down the list, a name no column should grow for: only the first rows count.
+        const QString name = i == 900 ? QString(50, QLatin1Char('W')) : QStringLiteral("Ana");
+        wide.appendRecord({QStringLiteral("0001"), name, 25971.0 + i,
+                           makeDate(TDateTime::fromDate(QDate(2025, 12, 1))), QStringLiteral("7")});
+    }
+    wide.first();
+    DataLink wideLink{QStringLiteral("dtsLargo")};
+    wideLink.setDataSet(&wide);
+    DBGrid fitted(&window);
+    for (const char *name : {"CDFILIAL", "NMRAZSOC", "VRNOTAFISC", "DTEMISSAO", "NRNOTAFISC"})
+        fitted.addColumn(QString::fromLatin1(name));
+    fitted.column(0)->setWidth(90); // a width given for a column is kept as its least
+    fitted.setDataLink(&wideLink);
+    fitted.resize(900, 300);
+    fitted.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fitted));
+
+    const QFontMetrics metrics = fitted.fontMetrics();
+    const auto needs = [&](int column, const QString &text) {
+        return metrics.horizontalAdvance(text) <= fitted.columnWidth(column) - 6;
+    };
+    EXPECT_GE(fitted.columnWidth(0), 90);
+    EXPECT_TRUE(needs(2, QStringLiteral("26.970,00"))) << "values are not cut";
+    EXPECT_TRUE(needs(3, QStringLiteral("01/12/2025"))) << "dates are not cut";
+    EXPECT_TRUE(needs(4, QStringLiteral("Nº NF"))) << "titles are not cut";
+    EXPECT_LT(fitted.columnWidth(1), metrics.horizontalAdvance(QString(50, QLatin1Char('W'))))
+        << "a name far down the list is not measured";
+    EXPECT_LT(fitted.columnWidth(1), metrics.horizontalAdvance(QString(20, QLatin1Char('0'))))
+        << "the size a name is declared with does not make its column wide";
+
+    // The last column reaches the grid's right edge.
+    const int right = fitted.columnViewportPosition(4) + fitted.columnWidth(4);
+    EXPECT_EQ(right, fitted.viewport()->width());
+}

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QLineEdit>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -184,6 +185,36 @@ TEST(DateEditPlus, TypingAndCalendarPopup)
     EXPECT_EQ(edit.calendarPopup()->headerTexts(),
               QStringList({"Domingo", "Segunda", "Terça", "Quarta", "Quinta", "Sexta", "Sábado"}));
     EXPECT_EQ(edit.calendarPopup()->calendar()->selectedDate(), QDate(2025, 2, 1));
+
+    // The names stand between the month bar and the days, each over its own column, whole.
+    fis::CalendarPopup *popup = edit.calendarPopup();
+    QCalendarWidget *calendar = popup->calendar();
+    const QWidget *monthBar = calendar->findChild<QWidget *>("qt_calendar_navigationbar");
+    const QTableView *days = popup->days();
+    ASSERT_TRUE(monthBar && days);
+    const QWidget *header = popup->header();
+    const auto inCalendar = [calendar](const QWidget *w, const QRect &r) {
+        return QRect(w->mapTo(calendar, r.topLeft()), r.size());
+    };
+    EXPECT_GE(inCalendar(header, header->rect()).top(),
+              inCalendar(monthBar, monthBar->rect()).bottom());
+    EXPECT_LE(inCalendar(header, header->rect()).bottom(), inCalendar(days, days->rect()).top());
+    QFont bold = header->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    for (int column = 0; column < 7; ++column) {
+        const QRect name = inCalendar(header, popup->header()->nameRect(column));
+        const QRect cells = inCalendar(days->viewport(), QRect(days->columnViewportPosition(column),
+                                                               0, days->columnWidth(column), 1));
+        EXPECT_NEAR(name.center().x(), cells.center().x(), 1) << column;
+        EXPECT_LE(metrics.horizontalAdvance(popup->headerTexts().at(column)), name.width())
+            << qPrintable(popup->headerTexts().at(column));
+    }
+    // Six weeks of days, the last one whole.
+    const int lastWeek = days->model()->rowCount() - 1;
+    EXPECT_GE(lastWeek, 5);
+    EXPECT_LE(days->rowViewportPosition(lastWeek) + days->rowHeight(lastWeek),
+              days->viewport()->height());
     emit edit.calendarPopup()->calendar()->activated(QDate(2025, 3, 10));
     EXPECT_FALSE(edit.calendarPopup()->isVisible());
     EXPECT_EQ(edit.Text(), QStringLiteral("10/03/2025"));

@@ -94,6 +94,9 @@ FIS_STATEMENT(ClosePreview)
 FIS_STATEMENT(ExpectPages)
 FIS_STATEMENT(ExpectPage)
 
+// capture.cpp: pictures of the screen.
+FIS_STATEMENT(Screenshot)
+
 #undef FIS_STATEMENT
 
 } // namespace fis::scenario

@@ -19,6 +19,7 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSqlDatabase>
 
 namespace fis::scenario {
@@ -173,6 +174,10 @@ void ScenarioHost::ensureModule()
     window->setCentralWidget(mdi);
     window->menuBar()->setObjectName(QStringLiteral("mnuPrincipal"));
     window->resize(1024, 700);
+    // On a real display (the screenshots' Xvfb) the window fills the screen, as fis-host's does.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        if (QScreen *screen = QGuiApplication::primaryScreen())
+            window->setGeometry(screen->availableGeometry());
     window->show();
     QApplication::setActiveWindow(window);
     m_mainWindow = window;

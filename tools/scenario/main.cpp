@@ -4,6 +4,7 @@
 // QT_QPA_PLATFORM says otherwise), printing a transcript of every action. Exit code: 0 when every
 // expectation held, 1 at the first failure, 2 for a script that cannot be read or a set-up that
 // cannot be made, 3 when the run took longer than the timeout.
+#include "framework/translations.h"
 #include "runner.h"
 #include "script.h"
 #include "watchdog.h"
@@ -23,6 +24,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("fis-scenario"));
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    fis::installToolkitTranslations(); // the toolkit's dialogs as the clerk sees them
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

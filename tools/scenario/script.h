@@ -108,6 +108,7 @@ enum class StatementKind {
     Load,         // target = record set, table (inline) or other = name of a table
     Edit,         // target = grid, number = row, field, text
     ClosePreview, //
+    Shot,         // screenshot: text = file, target = control (may be empty)
     // expectations
     Expect, // expectKind, see below
 };

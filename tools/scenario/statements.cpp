@@ -48,6 +48,7 @@ const StatementForm kStatements[] = {
     {"close", Role::Action, parseClose, runClose},
     {"load", Role::Action, parseLoad, runLoad},
     {"edit", Role::Action, parseEdit, runEdit},
+    {"screenshot", Role::Action, parseScreenshot, runScreenshot},
 
     // expectations
     {"expect message", Role::Expectation, parseExpectMessage, runExpectMessage},
