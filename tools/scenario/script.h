@@ -116,6 +116,7 @@ enum class StatementKind {
     Cell,         // target = grid, number = row, field, flag = double click
     Title,        // target = grid, field
     Close,        // target
+    Snapshot,     // target, text = the picture's file
     Load,         // target = record set, table (inline) or other = name of a table
     Edit,         // target = grid, number = row, field, text
     ClosePreview, //
