@@ -75,7 +75,8 @@ void insertGuide(Sql &insert, const Invoice &inv, const QVariantList &binds)
 }
 
 // Reads and locks the selected invoices, refusing the first one that is missing, of another
-// company (when one is given) or way, or already emitted.
+// company (when one is given) or way, already emitted, or without a revenue code registered for
+// its tax.
 QList<Invoice> lockInvoices(QSqlDatabase &db, DbKind kind, const QStringList &branches,
                             const QStringList &entries, const QString &company,
                             const QString &operation)
@@ -94,6 +95,8 @@ QList<Invoice> lockInvoices(QSqlDatabase &db, DbKind kind, const QStringList &br
     Sql invoice(db, select);
     Sql guide(db, QStringLiteral("SELECT NRGUIA FROM GUIAPREV WHERE CDFILIAL = ? AND "
                                  "NRLANCTONF = ?"));
+    Sql revenue(db, QStringLiteral("SELECT 1 FROM RECEPADRAO WHERE CDIMPOSTO = ? AND "
+                                   "CDRECEPADRAO = ?"));
     QList<Invoice> out;
     for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
         const QString &branch = it.key().first;
@@ -130,6 +133,17 @@ QList<Invoice> lockInvoices(QSqlDatabase &db, DbKind kind, const QStringList &br
         guide.exec({branch, entry});
         if (guide.next())
             throw ServiceError(alreadyEmitted(inv.nota, branch, entry));
+        // A guide is paid by its revenue code: none, or one the tax does not know, is refused.
+        revenue.exec({inv.tax, inv.code.trimmed()});
+        if (inv.code.trimmed().isEmpty() || !revenue.next())
+            throw ServiceError(
+                QStringLiteral("A nota fiscal %1 (filial %2, lançamento %3) não "
+                               "tem código da receita cadastrado para o imposto "
+                               "%4%5: a guia não pode ser emitida.")
+                    .arg(inv.nota, branch, entry, inv.tax,
+                         inv.code.trimmed().isEmpty()
+                             ? QString()
+                             : QStringLiteral(" (código %1)").arg(inv.code.trimmed())));
         out.append(inv);
     }
     return out;
@@ -330,8 +344,8 @@ void checkAccounts(QSqlDatabase &db, const Emission &e)
         throw AccountingError{iw.finish()};
 }
 
-// Write payables: one payable per group, the guides of its invoices pointing at it, and the
-// forecast payables of those invoices removed.
+// Write payables: one payable per group and the guides of its invoices pointing at it. (The
+// forecast payables they replace are removed by the caller, with their audit rows.)
 void writePayables(QSqlDatabase &db, Emission &e)
 {
     Sql payable(db, QStringLiteral("INSERT INTO CONTAPAGAR (CDEMPRESA, CDFORNECED, CDFORNNOTA,"
@@ -342,8 +356,6 @@ void writePayables(QSqlDatabase &db, Emission &e)
     Sql guide(db, QStringLiteral("INSERT INTO GUIAPREV (CDFILIAL, NRLANCTONF, CDEMPRESA, "
                                  "DTEMISSAOGUIA, NMOPERADOR, NRCONTAPAGAR) "
                                  "VALUES (?, ?, ?, ?, ?, ?)"));
-    Sql forecast(db, QStringLiteral("DELETE FROM CONTAPREVISTA WHERE CDFILIAL = ? AND "
-                                    "NRLANCTONF = ?"));
     for (Group &g : e.groups) {
         payable.exec({e.company, e.payee.code, g.supplier, e.payee.payableType, e.payee.finClass,
                       e.tax, g.code, g.total, sqlParam(g.due), e.stamp, e.operador.left(60)});
@@ -356,7 +368,6 @@ void writePayables(QSqlDatabase &db, Emission &e)
             insertGuide(
                 guide, inv,
                 {inv.branch, inv.entry, inv.company, e.stamp, e.operador.left(60), g.payable});
-            forecast.exec({inv.branch, inv.entry});
         }
     }
 }
@@ -453,6 +464,10 @@ Variant GuiaService::emitWithPayables(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a,
         checkAccounts(m_db, e);
         e.stamp = now();
         writePayables(m_db, e);
+        QList<QPair<QString, QString>> keys;
+        for (const Invoice &inv : e.invoices)
+            keys.append({inv.branch, inv.entry});
+        removeForecastPayables(keys, operador);
         post(m_db, e);
         const QString payables = payablesText(e);
         audit(operador, QStringLiteral("EMISSAO_GUIA"), a.stFilial + a.stLancamento,

@@ -132,6 +132,11 @@ private:
                              const QStringList &branches, const QStringList &entries,
                              const Criteria &listing);
 
+    // forecastpayables.cpp: the forecast payables of the invoices, removed inside the caller's
+    // transaction, each with its audit row.
+    void removeForecastPayables(const QList<QPair<QString, QString>> &keys,
+                                const QString &operador);
+
     void audit(const QString &operador, const QString &operation, const QString &key,
                const QString &detail);
     QDateTime now() const;

@@ -99,7 +99,9 @@ void TfrmEmiPrevSocial::fillMessages()
                             "Menu  -> Tabelas/ Código da Receita.")
           << QStringLiteral("Cont_Prev|Ocorreu um erro ao apagar a conta prevista.")
           << QStringLiteral("nf_inf|Para gerar a guia pelo menos uma nota fiscal estar "
-                            "selecionada.");
+                            "selecionada.")
+          << QStringLiteral("Filtro_Inf|Informe o filtro antes de emitir as guias.")
+          << QStringLiteral("Mapa_Inf|Selecione pelo menos um mapa.");
     msgPadrao->setMessages(lines);
 }
 

@@ -6,9 +6,9 @@
 // lifecycle.cpp (activation, report choice, enablement rules, the report panel and the company
 // entry), loading.cpp (the filter button and the reload of the current view), selection.cpp
 // (ticking the documents), editing.cpp (due date, revenue code and values typed into the grid and
-// written back to the server), menu.cpp (the merged menu and the handlers it forwards to),
-// printing.cpp (the query parameters of the reports and the preview) and summary.cpp (the status
-// line under the grids).
+// written back to the server), emission.cpp (printing the guides and emitting them on the
+// server), menu.cpp (the merged menu and the handlers it forwards to), printing.cpp (the query
+// parameters of the reports and the preview) and summary.cpp (the status line under the grids).
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
@@ -212,8 +212,17 @@ public:
     // its first "REL" (any case), then "Rel\guia_gps.bmp".
     static QString guidePicturePath(const QString &reportDir);
 
-    // Menu handlers.
-    void mnuImprimirClick();
+    // Printing emits (emission.cpp): the chosen report is printed and the server records the
+    // guides of the ticked documents (rural maps: marks the ticked maps emitted), then the view
+    // is reloaded. Stops with a message, and without any server call, when the filter was never
+    // given or nothing is ticked.
+    void sbtPrintClick(QObject *Sender) override;
+    // The tax has exactly one payee and one payable type on the server; stops otherwise.
+    void Vd_Beneficiario(QString cdImposto);
+
+    // Menu handlers. The print is invokable by name, as a host (or a script) may run it while
+    // its button is not offered.
+    Q_INVOKABLE void mnuImprimirClick();
     void mnuVisualizarClick();
     void mnuSalvarComoClick();
     void mnuConfigImpressClick();
@@ -291,6 +300,17 @@ private:
     // Removes the side record of the current entries row and its share of the running sums;
     // false when there is none.
     bool removeSideRecord(fis::LocateOptions options);
+
+    // The three ways of the print (emission.cpp).
+    void emitRuralMaps();
+    void emitExits(QObject *sender, QString &status);
+    void emitEntries(QObject *sender, QString &status);
+    // The accounting-integration step of the entries: the clerk corrects the packet the server
+    // could not post, and the emission is asked again with it.
+    void emitEntriesAgain(const fis::Variant &firstAnswer, QString &status);
+    // After a failed or cancelled emission: the view comes back from the server, so that no row
+    // claims a guide the server never recorded.
+    void reloadAfterFailure();
 
     // Editing helpers. The filter's tax code, as the dialog holds it now.
     QString taxCode() const;

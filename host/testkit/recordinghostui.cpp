@@ -70,6 +70,8 @@ QString RecordingHostUi::Answer::describe() const
         return QStringLiteral("same");
     case Packet:
         return QStringLiteral("packet");
+    case Edits:
+        return QStringLiteral("edit %1 cell(s)").arg(edits.size());
     case Yes:
         return QStringLiteral("yes");
     case No:
@@ -134,6 +136,14 @@ void RecordingHostUi::queueIntegration(const DataPacket &packet)
     m_integrations.push_back(a);
 }
 
+void RecordingHostUi::queueIntegrationEdits(const QList<CellEdit> &edits)
+{
+    Answer a;
+    a.mode = Answer::Edits;
+    a.edits = edits;
+    m_integrations.push_back(a);
+}
+
 void RecordingHostUi::queueConfirmation(bool yes)
 {
     Answer a;
@@ -183,7 +193,7 @@ bool RecordingHostUi::message(MessageKind kind, const QString &text, QWidget *)
         onMessage(m);
     if (kind != MessageKind::Confirmation)
         return true;
-    Request req{RequestKind::Confirmation, text, false};
+    Request req{RequestKind::Confirmation, text, false, {}};
     if (m_confirmations.empty()) {
         m_requests.append(req);
         fail(QStringLiteral("a confirmation was asked with no answer queued: \"%1\"").arg(text));
@@ -198,7 +208,7 @@ bool RecordingHostUi::message(MessageKind kind, const QString &text, QWidget *)
 
 bool RecordingHostUi::pick(DataLink *link, const QString &title, QWidget *)
 {
-    Request req{RequestKind::Pick, title, false};
+    Request req{RequestKind::Pick, title, false, {}};
     if (m_picks.empty()) {
         m_requests.append(req);
         fail(QStringLiteral("the pick list \"%1\" opened with no answer queued").arg(title));
@@ -242,7 +252,7 @@ bool RecordingHostUi::pick(DataLink *link, const QString &title, QWidget *)
 bool RecordingHostUi::find(ClientDataSet *dataSet, QWidget *)
 {
     const QString name = dataSet ? dataSet->objectName() : QString();
-    Request req{RequestKind::Find, name, false};
+    Request req{RequestKind::Find, name, false, {}};
     if (m_finds.empty()) {
         m_requests.append(req);
         fail(QStringLiteral("the find dialog over %1 opened with no answer queued").arg(name));
@@ -267,9 +277,30 @@ bool RecordingHostUi::find(ClientDataSet *dataSet, QWidget *)
                            LocateOption::CaseInsensitive | LocateOption::PartialKey);
 }
 
+DataPacket RecordingHostUi::edited(const DataPacket &packet, const QList<CellEdit> &edits)
+{
+    ClientDataSet set;
+    set.setData(packet);
+    for (const CellEdit &e : edits) {
+        Field *field = set.findField(e.field);
+        if (!field || e.row < 1 || e.row > set.recordCount()) {
+            fail(QStringLiteral("the accounting-integration window has no cell %1 %2 (%3 rows)")
+                     .arg(e.row)
+                     .arg(e.field)
+                     .arg(set.recordCount()));
+            return {};
+        }
+        set.setRecNo(e.row);
+        set.edit();
+        field->setValue(e.value);
+        set.post();
+    }
+    return set.data();
+}
+
 DataPacket RecordingHostUi::integration(const DataPacket &packet, QWidget *)
 {
-    Request req{RequestKind::Integration, QString(), false};
+    Request req{RequestKind::Integration, QString(), false, packet};
     if (m_integrations.empty()) {
         m_requests.append(req);
         fail(QStringLiteral("the accounting-integration window opened with no answer queued"));
@@ -284,6 +315,8 @@ DataPacket RecordingHostUi::integration(const DataPacket &packet, QWidget *)
         return packet;
     case Answer::Packet:
         return a.packet;
+    case Answer::Edits:
+        return edited(packet, a.edits);
     default:
         return {};
     }

@@ -30,6 +30,15 @@ public:
         RequestKind kind = RequestKind::Pick;
         QString title; // pick list title, or the confirmation's text
         bool answered = false;
+        DataPacket packet; // what the accounting-integration window was given
+    };
+
+    // A cell the clerk corrects in the accounting-integration window (row 1-based).
+    struct CellEdit
+    {
+        int row = 0;
+        QString field;
+        Variant value;
     };
 
     RecordingHostUi() = default;
@@ -56,6 +65,9 @@ public:
     void queueIntegrationSame();   // the packet comes back unchanged
     void queueIntegrationCancel(); // null packet
     void queueIntegration(const DataPacket &packet);
+    // The clerk corrects these cells of the packet the window shows, then confirms. A row or
+    // field the packet does not have is a failure (the window answers "cancelled").
+    void queueIntegrationEdits(const QList<CellEdit> &edits);
     void queueConfirmation(bool yes);
     int pendingAnswers() const;
     QStringList pendingDescriptions() const;
@@ -76,15 +88,17 @@ public:
 private:
     struct Answer
     {
-        enum Mode { Row, Value, Cancel, Same, Packet, Yes, No } mode = Cancel;
+        enum Mode { Row, Value, Cancel, Same, Packet, Edits, Yes, No } mode = Cancel;
         int row = 0;
         QString field;
         Variant value;
         DataPacket packet;
+        QList<CellEdit> edits;
         QString describe() const;
     };
 
     void fail(const QString &text);
+    DataPacket edited(const DataPacket &packet, const QList<CellEdit> &edits);
 
     QList<Message> m_messages;
     QList<Request> m_requests;

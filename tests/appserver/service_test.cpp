@@ -262,7 +262,11 @@ TEST_F(ServiceTest, EntryEmissionCreatesPayablePostingsAndDropsForecasts)
               QStringLiteral("10.5|2026-06-19|2631|") + sup[0].code);
     EXPECT_EQ(n("SELECT COUNT(*) FROM GUIAPREV WHERE NRCONTAPAGAR IS NOT NULL"), 2);
     EXPECT_EQ(n("SELECT COUNT(*) FROM LANCCONTABIL WHERE VRLANCAMENTO = 10.5"), 2);
+    // The forecast payable it replaces is gone, and the audit trail says what it was.
     EXPECT_EQ(n("SELECT COUNT(*) FROM CONTAPREVISTA"), 0);
+    EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITORIA WHERE DSOPERACAO = 'EXCLUSAO_CONTA_PREVISTA' "
+                "AND DSCHAVE = '0001/401'"),
+              1);
 
     // The payable now exists: the check before emitting says so and deletes nothing.
     const DataPacket selection =
@@ -273,6 +277,46 @@ TEST_F(ServiceTest, EntryEmissionCreatesPayablePostingsAndDropsForecasts)
         call(QStringLiteral("GetVdContaPagar"), {makePacket(selection)}).toList();
     ASSERT_EQ(check.size(), 2);
     EXPECT_TRUE(check[0].toString().contains(u"NF401"));
+}
+
+TEST_F(ServiceTest, NoGuideWithoutARegisteredRevenueCode)
+{
+    // Exits: none, or one the tax does not know; the call's error names the invoice.
+    NewInvoice none = entryInvoice(QStringLiteral("801"), sup[0], 50.0);
+    none.operation = QStringLiteral("S");
+    none.code.clear();
+    add(none);
+    NewInvoice unknown = entryInvoice(QStringLiteral("802"), sup[0], 50.0);
+    unknown.operation = QStringLiteral("S");
+    unknown.code = QStringLiteral("9999");
+    add(unknown);
+    GuiaCall sf;
+    sf.op = QStringLiteral("SF");
+    sf.filiais = QStringLiteral("_0001_");
+    sf.lanctos = QStringLiteral("_801_");
+    EXPECT_TRUE(callError(QStringLiteral("GetEmisGuiaPrev"), sf.args())
+                    .contains(u"A nota fiscal NF801 (filial 0001, lançamento 801) não tem código "
+                              u"da receita cadastrado para o imposto 01: a guia não pode ser "
+                              u"emitida."));
+    sf.lanctos = QStringLiteral("_802_");
+    EXPECT_TRUE(callError(QStringLiteral("GetEmisGuiaPrev"), sf.args()).contains(u"(código 9999)"));
+
+    // Entries with payables: an "ERR" row, and nothing written.
+    add(entryInvoice(QStringLiteral("803"), sup[0], 30.0));
+    NewInvoice entry = entryInvoice(QStringLiteral("804"), sup[0], 30.0);
+    entry.code.clear();
+    add(entry);
+    GuiaCall ef;
+    ef.op = QStringLiteral("EF");
+    ef.filiais = QStringLiteral("_0001_0001_");
+    ef.lanctos = QStringLiteral("_803_804_");
+    const QVariantList a = call(QStringLiteral("GetEmisGuiaPrev"), ef.args()).toList();
+    ASSERT_EQ(a.size(), 3);
+    PacketReader r = packetOf(a[0]);
+    EXPECT_EQ(cell(r, 0, "CDRESULT"), QStringLiteral("ERR"));
+    EXPECT_TRUE(cell(r, 0, "DSRESULT").contains(u"NF804")) << cell(r, 0, "DSRESULT").toStdString();
+    EXPECT_EQ(n("SELECT COUNT(*) FROM GUIAPREV"), 0);
+    EXPECT_EQ(n("SELECT COUNT(*) FROM CONTAPAGAR"), 0);
 }
 
 TEST_F(ServiceTest, EntryEmissionRefusalsLeaveNothingBehind)
@@ -361,7 +405,7 @@ TEST_F(ServiceTest, MissingAccountGoesThroughIntegrationPacketAndSecondCall)
     EXPECT_EQ(cell(packetOf(a[0]), 0, "CDRESULT"), QStringLiteral("ERR"));
 }
 
-TEST_F(ServiceTest, ForecastPayablesAreDeletedAndAudited)
+TEST_F(ServiceTest, ForecastPayablesAreOnlyCheckedBeforeTheEmission)
 {
     add(entryInvoice(QStringLiteral("701"), sup[0], 20.0));
     QSqlQuery(db).exec(QStringLiteral("INSERT INTO CONTAPREVISTA (CDFILIAL, NRLANCTONF, "
@@ -376,8 +420,25 @@ TEST_F(ServiceTest, ForecastPayablesAreDeletedAndAudited)
     ASSERT_EQ(a.size(), 2);
     EXPECT_EQ(a[0].toString(), QString());
     EXPECT_EQ(a[1].toString(), QStringLiteral("OK"));
-    EXPECT_EQ(n("SELECT COUNT(*) FROM CONTAPREVISTA"), 0);
-    EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITORIA WHERE DSOPERACAO = 'EXCLUSAO_CONTA_PREVISTA'"), 1);
+    // A check removes nothing: a print cancelled after it loses no forecast payable.
+    EXPECT_EQ(n("SELECT COUNT(*) FROM CONTAPREVISTA"), 1);
+    EXPECT_EQ(n("SELECT COUNT(*) FROM AUDITORIA WHERE DSOPERACAO = 'EXCLUSAO_CONTA_PREVISTA'"), 0);
+
+    // What the emission could not replace is named in item 1.
+    const auto check = [&](const QString &entry) {
+        const DataPacket one = buildPacket({{QStringLiteral("CDFILIAL"), FieldType::String, 4},
+                                            {QStringLiteral("NRLANCTONF"), FieldType::String, 10}},
+                                           {{QStringLiteral("0001"), entry}});
+        return call(QStringLiteral("GetVdContaPagar"), {makePacket(one)})
+            .toList()
+            .value(1)
+            .toString();
+    };
+    EXPECT_TRUE(check(QStringLiteral("999")).contains(u"não encontrada"));
+    NewInvoice exit = entryInvoice(QStringLiteral("702"), sup[0], 20.0);
+    exit.operation = QStringLiteral("S");
+    add(exit);
+    EXPECT_TRUE(check(QStringLiteral("702")).contains(u"não é de entrada"));
 
     const QVariantList none = call(QStringLiteral("GetVdContaPagar"), {Variant()}).toList();
     EXPECT_EQ(none, (QVariantList{QString(), QStringLiteral("OK")}));

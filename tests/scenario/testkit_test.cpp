@@ -137,6 +137,30 @@ TEST(RecordingHostUi, FindAndIntegrationWindows)
     EXPECT_EQ(ui.failures().size(), 1);
 }
 
+TEST(RecordingHostUi, IntegrationCellsCorrectedAndThePacketShownKept)
+{
+    const DataPacket in = buildPacket(
+        {{"IDDEBCRED", FieldType::String, 1}, {"CONTA", FieldType::String, 10}},
+        {{QStringLiteral("D"), QVariant()}, {QStringLiteral("C"), QStringLiteral("2.1")}});
+    RecordingHostUi ui;
+    ui.queueIntegrationEdits({{1, QStringLiteral("CONTA"), QStringLiteral("3.1")}});
+    ClientDataSet out;
+    out.setData(ui.integration(in));
+    EXPECT_EQ(out.valueAt(0, 1).toString(), QStringLiteral("3.1"));
+    EXPECT_EQ(out.valueAt(1, 1).toString(), QStringLiteral("2.1")); // the other row as it was
+    ASSERT_EQ(ui.requests().size(), 1);
+    EXPECT_EQ(ui.requests().first().packet, in); // what the window was shown, not the answer
+    EXPECT_TRUE(ui.failures().isEmpty());
+
+    // A cell the packet does not have: a failure, and the window answers "cancelled".
+    ui.queueIntegrationEdits({{3, QStringLiteral("CONTA"), QStringLiteral("3.1")}});
+    ui.queueIntegrationEdits({{1, QStringLiteral("NAOEXISTE"), QStringLiteral("3.1")}});
+    EXPECT_TRUE(ui.integration(in).isNull());
+    EXPECT_TRUE(ui.integration(in).isNull());
+    ASSERT_EQ(ui.failures().size(), 2);
+    EXPECT_TRUE(ui.failures().first().contains(u"no cell 3 CONTA (2 rows)"));
+}
+
 namespace {
 
 // GetFunRural-like: six arguments, the last by reference.

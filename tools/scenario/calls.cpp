@@ -1,7 +1,8 @@
 // The module's entry points and the remote calls:
 //   call ENTRY | call SCREEN.METHOD       the host calls an entry point / a screen's method
 //   reply METHOD [once] [out N=V]... VALUE | table + block | packet NAME | error "text"
-//                                         the answer the server gives the method
+//                                         the answer the server gives the method; an array
+//                                         VALUE may hold packets: [packet NAME, null, "text"]
 //   reply METHOD [once] match N COLUMN table + block
 //                                         the rows of the table whose COLUMN holds argument N
 //   expect call[K] METHOD [N=VALUE]... [progress "text"]
@@ -45,13 +46,12 @@ void runCall(Runner &r, const Statement &st)
         // OBJECT.METHOD: an invokable method of a screen, run as the toolkit would run it.
         QObject *target = findObject(st.target.left(dot));
         const QByteArray method = st.target.mid(dot + 1).toLatin1();
-        bool invoked = false;
-        fis::guarded([&] {
-            invoked = QMetaObject::invokeMethod(target, method.constData(), Qt::DirectConnection);
-        });
-        if (!invoked)
+        // Known before it runs: a method that abandons (a refusal shown to the clerk) exists.
+        if (target->metaObject()->indexOfMethod(method + "()") < 0)
             fail(st.target, QStringLiteral("an invokable method ") + st.target,
                  QStringLiteral("no such method"));
+        fis::guarded(
+            [&] { QMetaObject::invokeMethod(target, method.constData(), Qt::DirectConnection); });
         return;
     }
     std::optional<bool> result;
@@ -96,6 +96,24 @@ void parseReply(ScriptReader &in, Statement &st)
     } else if (in.accept("error")) {
         reply.isError = true;
         reply.errorText = in.string(QStringLiteral("the error text"));
+    } else if (in.peekPunct('[')) {
+        // An array, whose items may be packets of named tables: [packet RESULT, null, "text"].
+        in.skip();
+        QVariantList items;
+        while (!in.peekPunct(']')) {
+            if (in.accept("packet")) {
+                reply.arrayPackets.insert(int(items.size()),
+                                          in.word(QStringLiteral("the name of a table")));
+                items.append(Variant());
+            } else {
+                items.append(in.value());
+            }
+            if (!in.peekPunct(','))
+                break;
+            in.skip();
+        }
+        in.punct(']');
+        reply.result = QVariant(items);
     } else {
         reply.result = in.value();
     }
@@ -135,6 +153,11 @@ void runReply(Runner &r, const Statement &st)
         answer.result = makePacket(r.packetOf(*st.reply.table));
     } else if (!st.reply.packetName.isEmpty()) {
         answer.result = makePacket(r.namedPacket(st.reply.packetName));
+    } else if (!st.reply.arrayPackets.isEmpty()) {
+        QVariantList items = st.reply.result.toList();
+        for (auto it = st.reply.arrayPackets.cbegin(); it != st.reply.arrayPackets.cend(); ++it)
+            items[it.key()] = makePacket(r.namedPacket(it.value()));
+        answer.result = QVariant(items);
     } else {
         answer.result = st.reply.result;
     }

@@ -3,6 +3,8 @@
 //   menu "Caption/Caption"          the menu item found by its captions
 //   choose CONTROL N | "text"       an item of a combo or a radio group
 //   close WINDOW                    closes the window (a screen: its MDI frame)
+//   snapshot WINDOW "file.png" [W H] saves a picture of the top-level window that holds WINDOW
+//                                   (resized to W x H pixels first)
 //   expect CONTROL STATE            enabled, disabled, visible, hidden, maximized, checked,
 //                                   unchecked, readonly, editable, absent, [not] highlighted
 //   expect CONTROL text "..." | display "..." | index N | count N | property NAME VALUE
@@ -233,6 +235,33 @@ void runClose(Runner &r, const Statement &st)
         sub->close();
     else
         w->close();
+}
+
+void parseSnapshot(ScriptReader &in, Statement &st)
+{
+    st.kind = StatementKind::Snapshot;
+    st.target = in.word(QStringLiteral("the window"));
+    st.text = in.string(QStringLiteral("the picture's file name"));
+    if (!st.text.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+        in.fail(QStringLiteral("the picture is saved as PNG: name a .png file"));
+    if (!in.atEnd()) {
+        st.number = in.integer(QStringLiteral("the window's width"), 200);
+        st.value = in.integer(QStringLiteral("the window's height"), 150);
+    }
+}
+
+void runSnapshot(Runner &r, const Statement &st)
+{
+    r.host().ensureModule();
+    QWidget *window = findWidget(st.target)->window();
+    if (st.number > 0)
+        window->resize(st.number, st.value.toInt());
+    QApplication::processEvents(); // every pending paint, so the picture is what is shown
+    const QString file = r.host().resolvePath(st.text);
+    if (!window->grab().save(file, "PNG"))
+        fail(QStringLiteral("snapshot"), QStringLiteral("a picture saved as ") + file,
+             QStringLiteral("the file could not be written"));
+    r.note(QStringLiteral("    -> picture %1").arg(file));
 }
 
 // ---- expectations of a control ------------------------------------------------------------------

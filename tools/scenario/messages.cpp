@@ -2,12 +2,13 @@
 //   answer pick row N | FIELD=VALUE | cancel     the next pick list
 //   answer find FIELD=VALUE | cancel             the next find dialog
 //   answer integration same | cancel | packet NAME | table + block
+//                      | edit ROW FIELD=VALUE [ROW FIELD=VALUE]...
 //   answer confirm yes | no                      the next confirmation
 //   answer dialog NAME ACTION                    when that real dialog opens, ACTION runs in it
 // and what was shown is expected after it:
 //   expect message [KIND] "text" / expect messages N / expect no message [since line N]
 //   expect dialog NAME [opened] / expect no dialog
-//   expect pick ["title"] / expect find / expect integration
+//   expect pick ["title"] / expect find / expect integration [row N FIELD VALUE]
 #include "dialogs.h"
 #include "failure.h"
 #include "families.h"
@@ -16,10 +17,13 @@
 #include "runner.h"
 #include "statements.h"
 
+#include "data/dataset.h"
 #include "testkit/recordinghostui.h"
 
 #include <QApplication>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace fis::scenario {
 
@@ -109,9 +113,23 @@ void runAnswerFind(Runner &r, const Statement &st)
 void parseAnswerIntegration(ScriptReader &in, Statement &st)
 {
     st.kind = StatementKind::Answer;
-    const int how = in.oneOf({QStringLiteral("same"), QStringLiteral("cancel"),
-                              QStringLiteral("packet"), QStringLiteral("table")},
-                             QStringLiteral("the integration answer"));
+    const int how =
+        in.oneOf({QStringLiteral("same"), QStringLiteral("cancel"), QStringLiteral("packet"),
+                  QStringLiteral("table"), QStringLiteral("edit")},
+                 QStringLiteral("the integration answer"));
+    if (how == 4) {
+        // edit ROW FIELD=VALUE [ROW FIELD=VALUE]...: the cells the clerk corrects, then OK.
+        st.answerKind = AnswerKind::IntegrationEdit;
+        do {
+            CellValue cell;
+            cell.row = in.integer(QStringLiteral("a row of the packet"), 1);
+            cell.field = in.word(QStringLiteral("a field of the packet"));
+            in.punct('=');
+            cell.value = in.value();
+            st.cells.append(cell);
+        } while (!in.atEnd());
+        return;
+    }
     if (how == 0) {
         st.answerKind = AnswerKind::IntegrationSame;
     } else if (how == 1) {
@@ -132,7 +150,12 @@ void runAnswerIntegration(Runner &r, const Statement &st)
         r.ui().queueIntegrationSame();
     else if (st.answerKind == AnswerKind::IntegrationCancel)
         r.ui().queueIntegrationCancel();
-    else
+    else if (st.answerKind == AnswerKind::IntegrationEdit) {
+        QList<RecordingHostUi::CellEdit> edits;
+        for (const CellValue &c : st.cells)
+            edits.append({c.row, c.field, c.value});
+        r.ui().queueIntegrationEdits(edits);
+    } else
         r.ui().queueIntegration(st.table ? r.packetOf(*st.table) : r.namedPacket(st.target));
 }
 
@@ -306,15 +329,41 @@ void runExpectFind(Runner &r, const Statement &st)
     expectWindow(r, st, RecordingHostUi::RequestKind::Find);
 }
 
-void parseExpectIntegration(ScriptReader &, Statement &st)
+void parseExpectIntegration(ScriptReader &in, Statement &st)
 {
     st.kind = StatementKind::Expect;
     st.expectKind = ExpectKind::Integration;
+    // row N FIELD VALUE: a cell of the packet the window was given.
+    if (in.accept("row")) {
+        st.number = in.integer(QStringLiteral("a row of the packet"), 1);
+        st.field = in.word(QStringLiteral("a field of the packet"));
+        st.expected = in.expectedValue();
+    }
 }
 
 void runExpectIntegration(Runner &r, const Statement &st)
 {
     expectWindow(r, st, RecordingHostUi::RequestKind::Integration);
+    if (st.number == 0)
+        return;
+    const auto &requests = r.ui().requests();
+    auto last = std::find_if(requests.crbegin(), requests.crend(), [](const auto &req) {
+        return req.kind == RecordingHostUi::RequestKind::Integration;
+    });
+    ClientDataSet set;
+    set.setData(last->packet);
+    const Field *field = set.findField(st.field);
+    const QString what =
+        QStringLiteral("row %1 %2 = %3").arg(st.number).arg(st.field, st.expected.describe());
+    if (!field)
+        fail(QStringLiteral("integration"), what,
+             QStringLiteral("the window's packet has no field %1").arg(st.field));
+    if (st.number > set.recordCount())
+        fail(QStringLiteral("integration"), what,
+             QStringLiteral("the window's packet has %1 rows").arg(set.recordCount()));
+    QString found;
+    if (!st.expected.matches(set.valueAt(st.number - 1, field->index()), &found))
+        fail(QStringLiteral("integration"), what, found);
 }
 
 } // namespace fis::scenario

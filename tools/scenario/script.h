@@ -80,6 +80,17 @@ struct ReplySpec
     // argument matchArgument (1-based; 0 = no match, the whole table).
     int matchArgument = 0;
     QString matchColumn;
+    // An array answer whose items may name tables: result holds the array, and each position
+    // (0-based) in arrayPackets takes the packet of the named table when the reply runs.
+    QMap<int, QString> arrayPackets;
+};
+
+// A cell of a packet: row (1-based), field, value.
+struct CellValue
+{
+    int row = 0;
+    QString field;
+    Variant value;
 };
 
 enum class StatementKind {
@@ -105,6 +116,7 @@ enum class StatementKind {
     Cell,         // target = grid, number = row, field, flag = double click
     Title,        // target = grid, field
     Close,        // target
+    Snapshot,     // target, text = the picture's file
     Load,         // target = record set, table (inline) or other = name of a table
     Edit,         // target = grid, number = row, field, text
     ClosePreview, //
@@ -122,6 +134,7 @@ enum class AnswerKind {
     IntegrationSame,
     IntegrationCancel,
     IntegrationPacket,
+    IntegrationEdit, // edits: the cells corrected before confirming
     Confirm,
     Dialog,
     File // text = the file name, empty = cancel
@@ -189,6 +202,7 @@ struct Statement
     ExpectKind expectKind = ExpectKind::Message;
     Variant value;                       // answer pick/find value
     std::optional<InlineTable> table;    // table, database table, answer integration
+    QList<CellValue> cells;              // answer integration edit
     std::shared_ptr<Statement> nested;   // answer dialog NAME <action>
     const StatementForm *form = nullptr; // its row in the table of statements
 

@@ -46,6 +46,7 @@ const StatementForm kStatements[] = {
     {"title", Role::Action, parseTitle, runTitle},
     {"close preview", Role::Action, parseClosePreview, runClosePreview},
     {"close", Role::Action, parseClose, runClose},
+    {"snapshot", Role::Setup, parseSnapshot, runSnapshot},
     {"load", Role::Action, parseLoad, runLoad},
     {"edit", Role::Action, parseEdit, runEdit},
     {"screenshot", Role::Action, parseScreenshot, runScreenshot},
