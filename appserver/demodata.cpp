@@ -227,6 +227,7 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
         // Companies (the last one without accounting accounts for its taxes, on purpose).
         const int companies = 3;
         QStringList branchesOf[companies];
+        QHash<QString, int> numberSize; // invoice-number size of each branch
         QStringList estOf[companies], munOf[companies];
         int branchNo = 0;
         for (int c = 0; c < companies; ++c) {
@@ -247,7 +248,8 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
                                         .arg(fb, QString::fromUtf8(kCities[(c + b) % 5])),
                                     cd, cnpj(b + 1)} +
                        addresses.in((c + b) % 5));
-                paramFilial({fb, b % 2 == 0 ? 6 : 9});
+                numberSize[fb] = b % 2 == 0 ? 6 : 9;
+                paramFilial({fb, numberSize[fb]});
                 branchesOf[c] << fb;
             }
             for (int r = 0; r < 2; ++r) {
@@ -304,7 +306,8 @@ bool generateDemoData(QSqlDatabase &db, DbKind kind, const DemoOptions &o, QStri
                 std::round(std::uniform_real_distribution<double>(150.0, 60000.0)(rng) * 100) / 100;
             const double withheld = std::round(value * 11.0) / 100.0;
             const int sup = pick(suppliers), cli = pick(customers);
-            const QString nf = QString::number(++notaNo[fb]);
+            // Invoice numbers are kept at the size the branch gives them, as the filter types them.
+            const QString nf = QString::number(++notaNo[fb]).rightJustified(numberSize[fb], u'0');
             const QString entryNo = QString::number(i + 1);
             NewInvoice inv;
             inv.branch = fb;

@@ -256,9 +256,17 @@ protected:
                     return w.text == totalHeader;
                 });
                 ASSERT_NE(header, annex.cend());
+                // A title may wrap (the total's "Vr. INSS" over two lines when the columns are
+                // tight): the first column's title heads the title rows, on or above the total's.
+                const auto firstTitle =
+                    std::find_if(annex.cbegin(), annex.cend(), [&](const Word &w) {
+                        return w.box.left() < 40 && w.box.top() <= header->box.top() + 2 &&
+                               w.box.top() > header->box.top() - 20;
+                    });
+                ASSERT_NE(firstTitle, annex.cend());
                 qreal firstColumnEnd = 1e9;
                 for (const Word &w : annex) {
-                    if (qAbs(w.box.top() - header->box.top()) < 2 && w.box.left() > 40)
+                    if (qAbs(w.box.top() - firstTitle->box.top()) < 2 && w.box.left() > 40)
                         firstColumnEnd = qMin(firstColumnEnd, w.box.left());
                 }
                 for (const Word &w : annex) {
