@@ -440,7 +440,11 @@ struct ClientDataSet::Private
     // Replaces the whole content (already validated). Fields are replaced when adopted.
     void swapContent(Content &&fresh)
     {
+        // A row being edited is dropped with its buffer: the views told of the new content must
+        // read it from the content, not from the buffer (the state changes for them afterwards).
         dropEdit();
+        if (editing())
+            state = DataSetState::Browse;
         content = std::move(fresh);
         ++generation;
         changeCount = 0;

@@ -659,3 +659,25 @@ TEST(DataLinks, SuspensionHoldsBackRowNotificationsButNotState)
     EXPECT_EQ(resets.count(), 1);
     EXPECT_FALSE(set->controlsDisabled());
 }
+
+TEST(DataSetEditing, NewContentWhileARowIsEditedIsReadFromTheContent)
+{
+    // A reload while the current row is being edited: the views told of the new content read it
+    // while they are told, and the edit is dropped.
+    auto set = makeDocs();
+    set->setData(docsPacket());
+    set->edit();
+    set->fieldByName("VRTOTIMPONF")->setValue(makeFloat(99.0));
+    DataLink link;
+    link.setDataSet(set.get());
+    QStringList seen;
+    QObject::connect(&link, &DataLink::dataSetChanged, [&] {
+        seen << set->fieldByName("NRLANCTONF")->asString()
+             << set->fieldByName("VRTOTIMPONF")->asString();
+    });
+    set->setData(buildPacket(kDocFields, {{"0003", "20", "U", 5.0, Variant()}}));
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.mid(0, 2), (QStringList{"20", "5"}));
+    EXPECT_EQ(set->state(), DataSetState::Browse);
+    EXPECT_FALSE(set->modified());
+}
