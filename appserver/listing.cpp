@@ -3,6 +3,7 @@
 #include "guiaservice.h"
 
 #include "listingquery.h"
+#include "listingrows.h"
 #include "sqlhelpers.h"
 
 namespace fis {
@@ -11,46 +12,7 @@ using namespace service;
 
 DataPacket GuiaService::listInvoices(const Criteria &c)
 {
-    const ListingQuery query = listingQuery(c);
-    const bool entries = query.entries;
-    Sql q(m_db, query.sql);
-    q.exec(query.binds);
-    PacketWriter w(listingFields(entries));
-    const QString unchecked = QStringLiteral("U");
-    const QString emitted = QStringLiteral("S");
-    while (q.next()) {
-        const QString status = q.value(19).isNull() ? QString() : emitted;
-        const Variant due = dateValue(sqlDate(q.value(17)));
-        if (entries) {
-            w.addRow({q.text(20), q.text(5), q.text(7) + QStringLiteral(": ") + q.text(9),
-                      q.text(11), q.text(12), dateValue(sqlDate(q.value(3))), q.number(16),
-                      unchecked, q.number(18), due, q.text(0), q.text(8), q.text(9), q.number(13),
-                      q.number(14), q.text(15), status});
-        } else {
-            w.addRow({q.text(0),
-                      q.text(1),
-                      dateValue(sqlDate(q.value(2))),
-                      dateValue(sqlDate(q.value(3))),
-                      q.text(4),
-                      q.text(5),
-                      q.text(6),
-                      q.text(7),
-                      q.text(8),
-                      q.text(9),
-                      q.text(10),
-                      q.text(11),
-                      q.text(12),
-                      q.number(13),
-                      q.number(14),
-                      q.text(15),
-                      q.number(16),
-                      unchecked,
-                      due,
-                      q.number(18),
-                      status});
-        }
-    }
-    return w.finish();
+    return writeListing(m_db, listingQuery(c));
 }
 
 GuiaService::Criteria GuiaService::listingCriteria(const rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a,
