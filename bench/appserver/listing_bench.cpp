@@ -297,14 +297,31 @@ Variant listingCall(TNetConnection &net, const QDate &start, const QDate &end)
     return net.call(QStringLiteral("GetEmisGuiaPrev"), ptrs);
 }
 
+// Where the three tiers' time went: the call (server, transfer, answer decoded), setData, and
+// the grid until its first paint.
+struct Phases
+{
+    std::vector<double> call, load, paint;
+};
+
 // Milliseconds from the call until the grid has painted; *rows gets the set's row count.
-double threeTiers(TNetConnection &net, const QDate &start, const QDate &end, int *rows)
+double threeTiers(TNetConnection &net, const QDate &start, const QDate &end, int *rows,
+                  Phases *phases = nullptr)
 {
     QElapsedTimer t;
     t.start();
     ClientDataSet set(QStringLiteral("cdsAprov"));
     addScreenFields(set);
-    set.setData(listingCall(net, start, end).value<DataPacket>());
+    {
+        const DataPacket packet = listingCall(net, start, end).value<DataPacket>();
+        const double called = t.nsecsElapsed() / 1e6;
+        set.setData(packet);
+        if (phases) {
+            phases->call.push_back(called);
+            phases->load.push_back(t.nsecsElapsed() / 1e6 - called);
+        }
+    }
+    const double loaded = t.nsecsElapsed() / 1e6;
     DataLink link;
     link.setDataSet(&set);
     DBGrid grid;
@@ -315,6 +332,8 @@ double threeTiers(TNetConnection &net, const QDate &start, const QDate &end, int
         QObject::connect(&grid, &DBGrid::firstPaintDone, &grid, done);
     });
     *rows = set.recordCount();
+    if (phases)
+        phases->paint.push_back(t.nsecsElapsed() / 1e6 - loaded);
     return t.nsecsElapsed() / 1e6;
 }
 
@@ -426,14 +445,15 @@ void runAll(const char *label, const DbConfig &config, const QString &url, const
         threeTiers(net, start, end, &rows3); // warm-up: statements prepared, pages cached
         twoTiers(db, query, &rows2);
         std::vector<double> three, two;
+        Phases phases;
         for (int i = 0; i < runs; ++i) {
             // Alternate which goes first, so that neither always finds the caches warmed.
             if (i % 2 == 0) {
-                three.push_back(threeTiers(net, start, end, &rows3));
+                three.push_back(threeTiers(net, start, end, &rows3, &phases));
                 two.push_back(twoTiers(db, query, &rows2));
             } else {
                 two.push_back(twoTiers(db, query, &rows2));
-                three.push_back(threeTiers(net, start, end, &rows3));
+                three.push_back(threeTiers(net, start, end, &rows3, &phases));
             }
         }
         std::printf("  %7d rows%s: three tiers best %8.1f median %8.1f ms | two tiers best %8.1f "
@@ -442,6 +462,9 @@ void runAll(const char *label, const DbConfig &config, const QString &url, const
                     *std::min_element(three.begin(), three.end()), median(three),
                     *std::min_element(two.begin(), two.end()), median(two),
                     median(three) / median(two));
+        std::printf("           three tiers, medians: call %.1f ms, setData %.1f ms, grid until "
+                    "painted %.1f ms\n",
+                    median(phases.call), median(phases.load), median(phases.paint));
         std::fflush(stdout);
     }
     if (lastEnd.isValid())
