@@ -4,8 +4,11 @@
 
 #include <QSqlDriver>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <cmath>
+#include <limits>
 #include <memory>
 
 namespace fis::service {
@@ -221,15 +224,166 @@ private:
     std::unique_ptr<sqlite3_stmt, Finalize> m_stmt;
 };
 
-sqlite3 *sqliteHandle(QSqlDatabase &db)
+// Rows of PostgreSQL through libpq, one result per row (single-row mode), read as the Qt driver
+// reads them: texts as UTF-8, DOUBLE PRECISION parsed without the locale, DATE as ISO text.
+class PgRows
+{
+public:
+    // Sends the statement; false (nothing sent) when the connection is busy with another one.
+    bool start(PGconn *conn, const ListingQuery &query)
+    {
+        QByteArray sql;
+        int n = 0;
+        for (const QChar ch : query.sql) {
+            if (ch == u'?')
+                sql += '$' + QByteArray::number(++n);
+            else
+                sql += QString(ch).toUtf8();
+        }
+        QList<QByteArray> texts;
+        std::vector<const char *> values;
+        for (const QVariant &v : query.binds)
+            texts.append(v.isNull() ? QByteArray() : v.toString().toUtf8());
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            values.push_back(query.binds.at(i).isNull() ? nullptr : texts.at(i).constData());
+        if (n != int(values.size()) || PQisBusy(conn) ||
+            !PQsendQueryParams(conn, sql.constData(), n, nullptr, values.data(), nullptr, nullptr,
+                               0))
+            return false;
+        m_conn = conn;
+        PQsetSingleRowMode(conn);
+        return true;
+    }
+    ~PgRows() { drain(); }
+
+    // false when the columns are not of the types this reading expects (the statement is then
+    // drained; the caller reads it the portable way).
+    bool typesExpected()
+    {
+        if (!fetch())
+            return true; // no rows: nothing to read in any way
+        for (int c = 0; c < PQnfields(m_row); ++c) {
+            const Oid t = PQftype(m_row, c);
+            const bool number = c == 13 || c == 14 || c == 16 || c == 18;
+            const bool date = c == 2 || c == 3 || c == 17;
+            const bool text = t == kText || t == kVarchar || t == kBpchar || t == kUnknown;
+            if (c == 19 || (number && t == kFloat8) || (date && (t == kDate || text)) ||
+                (!number && !date && text))
+                continue;
+            return false;
+        }
+        m_pending = true;
+        return true;
+    }
+    bool next()
+    {
+        if (m_pending) {
+            m_pending = false;
+            return true;
+        }
+        return fetch();
+    }
+    bool isNull(int c) const { return PQgetisnull(m_row, 0, c); }
+    QString string(int c) const { return isNull(c) ? QString() : QString::fromUtf8(utf8(c)); }
+    void text(PacketWriter &w, int c) const
+    {
+        if (isNull(c))
+            w.addNull();
+        else
+            w.addText(utf8(c));
+    }
+    void number(PacketWriter &w, int c) const
+    {
+        if (isNull(c))
+            return w.addNumber(0);
+        const QByteArrayView v = utf8(c);
+        bool ok = false;
+        double d = QByteArray::fromRawData(v.data(), v.size()).toDouble(&ok);
+        if (!ok) {
+            if (v.compare("NaN", Qt::CaseInsensitive) == 0)
+                d = std::numeric_limits<double>::quiet_NaN();
+            else if (v.compare("Infinity", Qt::CaseInsensitive) == 0)
+                d = std::numeric_limits<double>::infinity();
+            else if (v.compare("-Infinity", Qt::CaseInsensitive) == 0)
+                d = -std::numeric_limits<double>::infinity();
+            else
+                d = 0;
+        }
+        w.addNumber(d);
+    }
+    void date(PacketWriter &w, int c) const
+    {
+        if (isNull(c))
+            return w.addNull();
+        addDate(w, QDate::fromString(QString::fromLatin1(utf8(c)), Qt::ISODate));
+    }
+
+private:
+    static constexpr Oid kText = 25, kVarchar = 1043, kBpchar = 1042, kUnknown = 705, kFloat8 = 701,
+                         kDate = 1082;
+
+    QByteArrayView utf8(int c) const
+    {
+        return QByteArrayView(PQgetvalue(m_row, 0, c), PQgetlength(m_row, 0, c));
+    }
+    bool fetch()
+    {
+        clear();
+        PGresult *r = PQgetResult(m_conn);
+        if (!r)
+            return false;
+        const ExecStatusType status = PQresultStatus(r);
+        if (status == PGRES_SINGLE_TUPLE) {
+            m_row = r;
+            return true;
+        }
+        if (status == PGRES_TUPLES_OK) {
+            PQclear(r);
+            drain();
+            return false;
+        }
+        const QString why = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
+        PQclear(r);
+        drain();
+        throw ServiceError(QStringLiteral("Erro no banco de dados: %1").arg(why));
+    }
+    void clear()
+    {
+        if (m_row)
+            PQclear(m_row);
+        m_row = nullptr;
+    }
+    // Reads whatever the statement still has, so that the connection is free for the next one.
+    void drain()
+    {
+        clear();
+        if (!m_conn)
+            return;
+        while (PGresult *r = PQgetResult(m_conn))
+            PQclear(r);
+        m_conn = nullptr;
+    }
+
+    PGconn *m_conn = nullptr;
+    PGresult *m_row = nullptr;
+    bool m_pending = false; // the first row, fetched to see the column types, not yet read
+};
+
+template <class Handle>
+Handle *nativeHandle(QSqlDatabase &db, const char *typeName)
 {
     const QSqlDriver *driver = db.driver();
     if (!driver || !db.isOpen())
         return nullptr;
     const QVariant h = driver->handle();
-    if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0)
+    if (!h.isValid() || qstrcmp(h.typeName(), typeName) != 0)
         return nullptr;
-    return *static_cast<sqlite3 *const *>(h.constData());
+    return *static_cast<Handle *const *>(h.constData());
+}
+
+sqlite3 *sqliteHandle(QSqlDatabase &db)
+{
+    return nativeHandle<sqlite3>(db, "sqlite3*");
 }
 
 } // namespace
@@ -245,6 +399,11 @@ DataPacket writeListing(QSqlDatabase &db, const ListingQuery &query)
     if (sqlite3 *handle = sqliteHandle(db)) {
         SqliteRows rows(handle, query);
         return writeRows(rows, query.entries);
+    }
+    if (PGconn *conn = nativeHandle<PGconn>(db, "pg_conn*")) {
+        PgRows rows;
+        if (rows.start(conn, query) && rows.typesExpected())
+            return writeRows(rows, query.entries);
     }
     return writeListingPortable(db, query);
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The rows of the invoice listing written into its packet. On SQLite the statement is stepped
-// through SQLite's own interface and every value goes from the database's row straight into the
-// packet's bytes; elsewhere the rows come through the Qt SQL driver. Both give the bytes the
-// listing has always given (the values read as the Qt driver reads them).
+// The rows of the invoice listing written into its packet. The statement runs through the
+// database's own interface (SQLite's, or libpq one row at a time) and every value goes from the
+// database's row straight into the packet's bytes; anything else comes through the Qt SQL
+// driver. All give the same bytes (the values are read as the Qt drivers read them).
 #include "database.h"
 #include "listingquery.h"
 
