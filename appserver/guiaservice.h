@@ -12,6 +12,7 @@
 // emission.cpp (guides, payables, postings), forecastpayables.cpp (GetVdContaPagar),
 // ruralmaps.cpp, lookups.cpp; guiaservice.cpp dispatches by name and keeps the audit trail.
 #include "database.h"
+#include "listingquery.h"
 #include "serviceerror.h"
 
 #include "net/rpcserver.h"
@@ -114,12 +115,7 @@ public:
 private:
     // The listing criteria of GetEmisGuiaPrev, shared by the listing and by the reload that
     // follows an emission.
-    struct Criteria
-    {
-        QString op; // "S" exits, "E" entries
-        QString company, inscEsta, inscMuni, serie, numNF, filial, imposto, inscForne, status;
-        QDate start, end;
-    };
+    using Criteria = service::ListingCriteria;
 
     // listing.cpp
     static Criteria listingCriteria(const rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &args,

@@ -59,6 +59,19 @@ public:
     void addRow(const QVariantList &values);
     int rowCount() const;
 
+    // Rows cell by cell, written straight into the packet's bytes (answers read row by row from
+    // a database): beginRow(), one add call per field in field order, endRow(). Each cell is
+    // converted and checked as addRow() does, to the same bytes; a cell that does not fit
+    // raises PacketError and drops the row begun (the rows before it stay).
+    void beginRow();
+    void addNull();
+    void addText(QByteArrayView utf8); // UTF-8 (checked); empty is null
+    void addText(const QString &text);
+    void addNumber(double value);
+    void addDate(TDateTime value);
+    void addValue(const Variant &value);
+    void endRow();
+
     DataPacket finish(); // the writer is reset afterwards
 
 private:

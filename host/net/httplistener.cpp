@@ -122,10 +122,15 @@ int portOf(const sockaddr *address)
     return 0;
 }
 
-QByteArray serialize(const HttpResponse &r, bool close, int keepAliveSeconds)
+// A body at least this big goes out after the head from its own buffer instead of being copied
+// behind it (a listing may be megabytes; a small answer stays one write).
+constexpr qsizetype kSeparateBody = 64 * 1024;
+
+// The answer's bytes: its head, followed by its body unless withBody is false.
+QByteArray serialize(const HttpResponse &r, bool close, int keepAliveSeconds, bool withBody = true)
 {
     QByteArray out;
-    out.reserve(r.body.size() + 160);
+    out.reserve((withBody ? r.body.size() : 0) + 160);
     out += "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status) + "\r\n";
     if (!r.contentType.isEmpty())
         out += "Content-Type: " + r.contentType + "\r\n";
@@ -137,7 +142,8 @@ QByteArray serialize(const HttpResponse &r, bool close, int keepAliveSeconds)
     else
         out += "Keep-Alive: timeout=" + QByteArray::number(keepAliveSeconds) + "\r\n";
     out += "\r\n";
-    out += r.body;
+    if (withBody)
+        out += r.body;
     return out;
 }
 
@@ -178,6 +184,7 @@ struct Connection
     bool continueSent = false;
     QByteArray out;
     qsizetype outAt = 0;
+    QByteArray outNext;          // a big body, sent once `out` (its head) is
     bool shutDown = false;       // our side of the stream is closed
     bool readDone = false;       // the client's side is closed
     Clock::time_point since;     // entered the current state (or the last answer went out)
@@ -185,7 +192,7 @@ struct Connection
     Clock::time_point lastWrite; // last progress sending an answer
     std::atomic<qint64> deadline{std::numeric_limits<qint64>::max()}; // for the sweep, in ms
 
-    bool writing() const { return outAt < out.size(); }
+    bool writing() const { return outAt < out.size() || !outNext.isEmpty(); }
 };
 
 using ConnectionPtr = std::shared_ptr<Connection>;
@@ -499,23 +506,36 @@ struct HttpListener::Impl
         const bool close = response.close || !c.keepAlive || stopping;
         c.state = close ? Connection::State::Closing : Connection::State::Idle;
         c.since = Clock::now();
+        if (response.body.size() >= kSeparateBody)
+            return queue(c, serialize(response, close, options.keepAliveSeconds, false),
+                         response.body);
         return queue(c, serialize(response, close, options.keepAliveSeconds));
     }
 
-    bool queue(Connection &c, const QByteArray &bytes)
+    bool queue(Connection &c, const QByteArray &bytes, const QByteArray &body = {})
     {
         if (!c.writing()) {
             c.out.clear();
             c.outAt = 0;
             c.lastWrite = Clock::now();
         }
-        c.out += bytes;
+        if (!c.outNext.isEmpty()) { // behind a big body: join it, all in order
+            c.outNext += bytes;
+            c.outNext += body;
+        } else {
+            c.out += bytes;
+            c.outNext = body;
+        }
         return flush(c);
     }
 
     bool flush(Connection &c)
     {
         while (c.writing()) {
+            if (c.outAt >= c.out.size()) {
+                c.out = std::exchange(c.outNext, QByteArray());
+                c.outAt = 0;
+            }
             const ssize_t n = ::send(c.fd, c.out.constData() + c.outAt,
                                      size_t(c.out.size() - c.outAt), MSG_NOSIGNAL);
             if (n > 0) {

@@ -11,6 +11,8 @@
 #include <netdb.h>
 #include <poll.h>
 
+#include <algorithm>
+
 namespace fis {
 
 ERemoteError::ERemoteError(const QString &message, bool transport)
@@ -295,19 +297,37 @@ Variant TNetConnection::call(const QString &method, const QList<Variant *> &args
     if (!d->token.isEmpty())
         headers.emplace(fis::kRpcAuthHeader, "Bearer " + d->token.toStdString());
 
+    // The answer is received straight into one buffer (sized by its Content-Length) that a
+    // packet result then keeps: a listing's bytes are not copied on this side.
+    httplib::Request req;
+    req.method = "POST";
+    req.path = path;
+    req.headers = headers;
+    req.headers.emplace("Content-Type", fis::kRpcContentType);
+    req.body.assign(body.constData(), size_t(body.size()));
+    QByteArray answer;
+    req.response_handler = [&answer](const httplib::Response &r) {
+        answer.clear();
+        constexpr quint64 kMaxReserve = quint64(256) << 20; // a claim, not a promise
+        const quint64 claimed = r.get_header_value<uint64_t>("Content-Length");
+        answer.reserve(qsizetype(std::min(claimed, kMaxReserve)));
+        return true;
+    };
+    req.content_receiver = [&answer](const char *data, size_t n, uint64_t, uint64_t) {
+        answer.append(data, qsizetype(n));
+        return true;
+    };
+
     dropStaleSocket(*d->client);
     QElapsedTimer timer;
     timer.start();
-    const httplib::Result res =
-        d->client->Post(path, headers, body.constData(), size_t(body.size()), fis::kRpcContentType);
+    const httplib::Result res = d->client->send(req);
     if (!res)
         return failure(d->transportError(d->describe(res.error(), timer.elapsed())), true);
 
     fis::RpcResponse response;
     QString why;
-    const QByteArray answer =
-        QByteArray::fromRawData(res->body.data(), qsizetype(res->body.size()));
-    const bool decoded = fis::decodeResponse(answer, &response, &why);
+    const bool decoded = fis::decodeResponse(std::move(answer), &response, &why);
     if (!decoded) {
         if (res->status != 200)
             return failure(

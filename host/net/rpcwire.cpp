@@ -9,6 +9,61 @@ namespace fis {
 
 namespace {
 
+// Head of a CBOR data item (major type + argument), shortest form.
+void appendHead(QByteArray &out, quint8 major, quint64 value)
+{
+    const quint8 m = quint8(major << 5);
+    int bytes = 0;
+    if (value < 24) {
+        out.append(char(m | value));
+        return;
+    }
+    if (value <= 0xFF) {
+        out.append(char(m | 24));
+        bytes = 1;
+    } else if (value <= 0xFFFF) {
+        out.append(char(m | 25));
+        bytes = 2;
+    } else if (value <= 0xFFFFFFFFull) {
+        out.append(char(m | 26));
+        bytes = 4;
+    } else {
+        out.append(char(m | 27));
+        bytes = 8;
+    }
+    for (int s = 8 * (bytes - 1); s >= 0; s -= 8)
+        out.append(char((value >> s) & 0xFF));
+}
+
+// The bytes of a packet answer's packet: where they are in `bytes` when the item at `at` is
+// tag 40002 + one definite byte string that fits (else false: the general reading applies).
+bool packetSpan(const QByteArray &bytes, qint64 at, qsizetype *begin, qsizetype *size)
+{
+    const auto byte = [&bytes](qint64 i) { return quint8(bytes.at(qsizetype(i))); };
+    if (at < 0 || at + 4 > bytes.size() || byte(at) != 0xD9 ||
+        ((byte(at + 1) << 8) | byte(at + 2)) != kCborTagPacket || (byte(at + 3) >> 5) != 2)
+        return false;
+    const quint8 info = byte(at + 3) & 0x1F;
+    quint64 len = info;
+    qint64 data = at + 4;
+    if (info >= 24) {
+        if (info > 27)
+            return false; // indefinite or reserved
+        const int n = 1 << (info - 24);
+        if (data + n > bytes.size())
+            return false;
+        len = 0;
+        for (int i = 0; i < n; ++i)
+            len = (len << 8) | byte(data + i);
+        data += n;
+    }
+    if (len == 0 || len > quint64(bytes.size() - data))
+        return false;
+    *begin = qsizetype(data);
+    *size = qsizetype(len);
+    return true;
+}
+
 bool fail(QString *error, const QString &why)
 {
     if (error)
@@ -115,6 +170,35 @@ QByteArray encodeRequest(const RpcRequest &request)
 
 QByteArray encodeResponse(const RpcResponse &response)
 {
+    if (response.ok && kindOf(response.result) == VariantKind::Packet &&
+        !response.result.value<DataPacket>().isNull()) {
+        // A packet answer (a listing may be megabytes): its bytes are appended once into a
+        // buffer of the right size, not streamed item by item.
+        const QByteArray packet = response.result.value<DataPacket>().bytes;
+        QByteArray out;
+        QList<QByteArray> outs;
+        qsizetype outBytes = 0;
+        for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
+            if (it.key() < 0)
+                throw std::invalid_argument("negative by-reference position");
+            outs.append(encodeVariant(it.value()));
+            outBytes += outs.last().size() + 9;
+        }
+        out.reserve(packet.size() + outBytes + 32);
+        appendHead(out, 5, 3);
+        out.append("\x62ok\xF5\x66result", 11);
+        appendHead(out, 6, kCborTagPacket);
+        appendHead(out, 2, quint64(packet.size()));
+        out.append(packet);
+        out.append("\x63out", 4);
+        appendHead(out, 5, quint64(response.out.size()));
+        qsizetype i = 0;
+        for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
+            appendHead(out, 0, quint64(it.key()));
+            out.append(outs.at(i++));
+        }
+        return out;
+    }
     QByteArray bytes;
     QCborStreamWriter writer(&bytes);
     if (response.ok) {
@@ -195,9 +279,18 @@ bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error)
 
 bool decodeResponse(const QByteArray &bytes, RpcResponse *out, QString *error)
 {
+    QByteArray copy = bytes;
+    return decodeResponse(std::move(copy), out, error);
+}
+
+bool decodeResponse(QByteArray &&bytes, RpcResponse *out, QString *error)
+{
+    qsizetype packetAt = -1, packetSize = 0;
     if (bytes.isEmpty())
         return fail(error, QStringLiteral("resposta vazia"));
-    QCborStreamReader reader(bytes);
+    // Read in place: a reader made from the QByteArray would share it, and the packet could then
+    // not keep the buffer without a copy.
+    QCborStreamReader reader(bytes.constData(), bytes.size());
     RpcResponse response;
     bool haveOk = false, haveResult = false, haveOut = false, haveError = false;
     const bool ok = readMap(reader, QStringLiteral("a resposta"), error, [&] {
@@ -217,6 +310,14 @@ bool decodeResponse(const QByteArray &bytes, RpcResponse *out, QString *error)
             if (haveResult)
                 return fail(error, QStringLiteral("chave \"result\" repetida"));
             haveResult = true;
+            // A packet result is not copied out of the answer: it keeps the answer's buffer.
+            if (packetSpan(bytes, reader.currentOffset(), &packetAt, &packetSize)) {
+                reader.next(); // the tag
+                if (!reader.next() || reader.currentOffset() != packetAt + packetSize)
+                    return fail(error, QStringLiteral("resultado inválido: pacote de dados "
+                                                      "corrompido"));
+                return true;
+            }
             QString why;
             if (!readVariant(reader, &response.result, &why))
                 return fail(error, QStringLiteral("resultado inválido: %1").arg(why));
@@ -261,6 +362,12 @@ bool decodeResponse(const QByteArray &bytes, RpcResponse *out, QString *error)
         return fail(error, QStringLiteral("resposta de falha sem texto de erro"));
     if (response.ok && haveError)
         return fail(error, QStringLiteral("resposta de sucesso com texto de erro"));
+    if (packetAt >= 0) {
+        // Dropping the front of an unshared QByteArray only moves its start: no copy.
+        bytes.truncate(packetAt + packetSize);
+        bytes.remove(0, packetAt);
+        response.result = makePacket(DataPacket{std::move(bytes)});
+    }
     *out = response;
     return true;
 }

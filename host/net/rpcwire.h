@@ -57,5 +57,7 @@ QByteArray encodeResponse(const RpcResponse &response);
 // never read past the given bytes; on failure *out is left untouched.
 bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error);
 bool decodeResponse(const QByteArray &bytes, RpcResponse *out, QString *error);
+// The same, taking the answer's bytes: a packet result keeps them (no copy of the packet).
+bool decodeResponse(QByteArray &&bytes, RpcResponse *out, QString *error);
 
 } // namespace fis

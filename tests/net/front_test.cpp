@@ -212,6 +212,15 @@ TEST(ServerFront, PipelinedMalformedAndHealthRequests)
                                callWithBody(echoRequest(QStringLiteral("dois")))));
     EXPECT_TRUE(answersEcho(pipelined.answer(3000), QStringLiteral("um")));
     EXPECT_TRUE(answersEcho(pipelined.answer(3000), QStringLiteral("dois")));
+    // A big answer (its body goes out after the head from its own buffer) between two small
+    // ones: all whole, in order.
+    const QString big = QStringLiteral("ç").repeated(300000);
+    ASSERT_TRUE(pipelined.send(callWithBody(echoRequest(QStringLiteral("antes"))) +
+                               callWithBody(echoRequest(big)) +
+                               callWithBody(echoRequest(QStringLiteral("depois")))));
+    EXPECT_TRUE(answersEcho(pipelined.answer(3000), QStringLiteral("antes")));
+    EXPECT_TRUE(answersEcho(pipelined.answer(10000), big));
+    EXPECT_TRUE(answersEcho(pipelined.answer(3000), QStringLiteral("depois")));
 
     const struct
     {

@@ -64,6 +64,50 @@ TEST(RpcWire, RequestAndResponseSurviveTheRoundTrip)
     EXPECT_EQ(back.error, QStringLiteral("erro"));
 }
 
+// A packet answer is written around the packet's bytes and read back without copying them; its
+// bytes are those of the item-by-item encoding, and a damaged one is refused all the same.
+TEST(RpcWire, PacketAnswerKeepsItsBytesBothWays)
+{
+    for (const qsizetype size : {qsizetype(1), qsizetype(23), qsizetype(300), qsizetype(70000)}) {
+        RpcResponse ok;
+        ok.result = makePacket(DataPacket{QByteArray(size, '\x7f')});
+        ok.out = {{9, makeText(QStringLiteral("T"))}, {2, makePacket(DataPacket{"p"})}};
+        const QByteArray expected = cbor([&](QCborStreamWriter &w) {
+            w.startMap(3);
+            w.append(QLatin1String("ok"));
+            w.append(true);
+            w.append(QLatin1String("result"));
+            writeVariant(w, ok.result);
+            w.append(QLatin1String("out"));
+            w.startMap(2);
+            w.append(quint64(2));
+            writeVariant(w, ok.out[2]);
+            w.append(quint64(9));
+            writeVariant(w, ok.out[9]);
+            w.endMap();
+            w.endMap();
+        });
+        QByteArray bytes = encodeResponse(ok);
+        ASSERT_EQ(bytes, expected) << "size " << size;
+
+        const char *const buffer = bytes.constData();
+        RpcResponse back;
+        QString error;
+        ASSERT_TRUE(decodeResponse(std::move(bytes), &back, &error)) << error.toStdString();
+        EXPECT_EQ(back.result, ok.result);
+        EXPECT_EQ(back.out, ok.out);
+        const char *const packet = back.result.value<DataPacket>().bytes.constData();
+        EXPECT_TRUE(packet > buffer && packet < buffer + expected.size()) << "size " << size;
+
+        for (const qsizetype cut : {expected.size() - size / 2 - 8, expected.size() - 1}) {
+            RpcResponse untouched;
+            EXPECT_FALSE(decodeResponse(expected.left(cut), &untouched, &error)) << cut;
+            EXPECT_FALSE(decodeResponse(QByteArray(expected.left(cut)), &untouched, &error));
+            EXPECT_FALSE(untouched.result.isValid());
+        }
+    }
+}
+
 TEST(RpcWire, EveryTruncationOfARequestIsRefusedWithAReason)
 {
     const QByteArray whole = encodeRequest(sampleRequest());

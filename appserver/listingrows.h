@@ -1,0 +1,21 @@
+#pragma once
+// The rows of the invoice listing written into its packet. The statement runs through the
+// database's own interface (SQLite's, or libpq one row at a time) and every value goes from the
+// database's row straight into the packet's bytes; anything else comes through the Qt SQL
+// driver. All give the same bytes (the values are read as the Qt drivers read them).
+#include "database.h"
+#include "listingquery.h"
+
+#include "data/packet.h"
+
+#include <QSqlDatabase>
+
+namespace fis::service {
+
+// Runs `query` and answers its packet; throws ServiceError when the database fails.
+DataPacket writeListing(QSqlDatabase &db, const ListingQuery &query);
+
+// The same through the Qt SQL driver whatever the database (the portable path).
+DataPacket writeListingPortable(QSqlDatabase &db, const ListingQuery &query);
+
+} // namespace fis::service
