@@ -599,7 +599,9 @@ GridColumn *DBGrid::column(int index) const
 int DBGrid::columnIndexOf(const QString &fieldName) const
 {
     for (int i = 0; i < columnCount(); ++i) {
-        if (columns_.at(i)->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+        // Names of different lengths never match, whatever their case: no need to fold them.
+        const QString &name = columns_.at(i)->fieldName();
+        if (name.size() == fieldName.size() && name.compare(fieldName, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
