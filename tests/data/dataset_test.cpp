@@ -539,6 +539,33 @@ TEST(DataSetFields, DatesReadAsTextWhateverTheLocalZone)
     EXPECT_EQ(set.fieldByName("DAY")->text(), QStringLiteral("04/11/2018"));
 }
 
+TEST(DataSetFields, LookupsFollowTheFieldsOfEachLoad)
+{
+    // A set without fields of its own takes each packet's: a name looked up before a load finds
+    // the field of the new packet, wherever it now stands, and a name gone is gone.
+    ClientDataSet set("cdsLoads");
+    set.setData(buildPacket(
+        {{"A", FieldType::String, 4}, {"B", FieldType::String, 4}, {"C", FieldType::String, 4}},
+        {{"a1", "b1", "c1"}}));
+    EXPECT_EQ(set.fieldByName("c")->asString(), QStringLiteral("c1"));
+    EXPECT_EQ(set.fieldByName("B")->asString(), QStringLiteral("b1"));
+    set.setData(buildPacket({{"C", FieldType::String, 4}}, {{"c2"}}));
+    EXPECT_EQ(set.fieldByName("c")->asString(), QStringLiteral("c2"));
+    EXPECT_EQ(set.fieldByName("c")->index(), 0);
+    EXPECT_EQ(set.findField("B"), nullptr);
+
+    // Fields defined by hand replace the packet's.
+    set.close();
+    set.addField(FieldDef::string("B", 4));
+    set.addField(FieldDef::string("C", 4));
+    set.createDataSet();
+    set.appendRecord({"b3", "c3"});
+    EXPECT_EQ(set.fieldByName("c")->asString(), QStringLiteral("c3"));
+    set.close();
+    set.clearFields();
+    EXPECT_EQ(set.findField("C"), nullptr);
+}
+
 TEST(DataSetEditing, InsertPositionsRequiredFieldsAndNewRecordDefaults)
 {
     auto set = makeDocs();
