@@ -260,10 +260,15 @@ void TfrmEmiPrevSocial::checkRowBeforePost(ClientDataSet &set)
 {
     Field *due = set.fieldByName(kVencimento);
     // The stored value becomes the plain date, without time of day (a time would not even read
-    // back as a date text).
-    if (!due->isNull())
-        Consiste::DateSetText(due,
-                              due->asDateTime().toDate().toString(QStringLiteral("dd/MM/yyyy")));
+    // back as a date text); a plain date already is.
+    if (!due->isNull()) {
+        const fis::TDateTime stored = due->asDateTime();
+        const fis::TDateTime plain = fis::TDateTime::fromDate(stored.toDate());
+        if (plain.isNull())
+            due->clear();
+        else if (plain != stored)
+            due->setAsDateTime(plain);
+    }
     Vd_CodRece(false, stOperacao);
 }
 

@@ -375,14 +375,12 @@ void TfrmEmiPrevSocial::dbgPadraoTitleClick(fis::GridColumn *column)
     const fis::ProgressHold progress;
     const CodReceChecksOfPass codeChecks(this);
 
-    bool someTicked = false;
-    {
-        DisplayUpdatesOff suspended(set);
-        for (set->first(); !set->eof(); set->next())
-            someTicked = someTicked || check->asString() == kTicked;
-    }
-
+    // One suspension for the look and the pass: the grids are laid out again once, at the end.
     DisplayUpdatesOff suspended(set);
+    bool someTicked = false;
+    for (set->first(); !set->eof() && !someTicked; set->next())
+        someTicked = check->asString() == kTicked;
+
     const auto refuse = [&](const QString &field, const char *key) {
         suspended.release();
         refuseSelection(set, remembered, field, QString::fromLatin1(key), false);

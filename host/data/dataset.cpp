@@ -4,6 +4,7 @@
 #include "data/packet.h"
 #include "data/storage_p.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QPointer>
 
@@ -200,6 +201,8 @@ struct ClientDataSet::Private
     ClientDataSet *q;
     QList<Field *> fields;
     bool fieldsFromPacket = false;
+    // Field positions by the exact name asked for: emptied whenever the list of fields changes.
+    QHash<QString, int> fieldLookups;
     QList<IndexDef> indexes;
     QString indexName;
 
@@ -459,6 +462,7 @@ struct ClientDataSet::Private
         for (Field *f : std::as_const(fields))
             delete f;
         fields.clear();
+        fieldLookups.clear();
         for (const PacketField &pf : packetFields) {
             FieldDef def;
             def.name = pf.name;
@@ -899,6 +903,7 @@ Field *ClientDataSet::addField(const FieldDef &def)
     }
     Field *f = new Field(this, int(d->fields.size()), def);
     d->fields.append(f);
+    d->fieldLookups.clear();
     d->notifyFields();
     return f;
 }
@@ -917,6 +922,7 @@ void ClientDataSet::clearFields()
     for (Field *f : std::as_const(d->fields))
         delete f;
     d->fields.clear();
+    d->fieldLookups.clear();
     d->fieldsFromPacket = false;
     d->notifyFields();
 }
@@ -950,9 +956,15 @@ QList<Field *> ClientDataSet::fields() const
 
 Field *ClientDataSet::findField(const QString &name) const
 {
-    for (Field *f : d->fields)
-        if (f->fieldName().compare(name, Qt::CaseInsensitive) == 0)
-            return f;
+    // The screens ask for the same few names row after row.
+    if (const auto known = d->fieldLookups.constFind(name); known != d->fieldLookups.cend())
+        return d->fields.at(*known);
+    for (int i = 0; i < d->fields.size(); ++i) {
+        if (d->fields.at(i)->fieldName().compare(name, Qt::CaseInsensitive) == 0) {
+            d->fieldLookups.insert(name, i);
+            return d->fields.at(i);
+        }
+    }
     return nullptr;
 }
 

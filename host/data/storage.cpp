@@ -231,12 +231,23 @@ QString floatToText(double value)
 
 QString dateToText(TDateTime value)
 {
-    if (value.isNull())
+    if (value.isNull() || !value.inRange())
         return QString();
-    const QDateTime dt = value.toDateTime();
-    if (dt.time() == QTime(0, 0))
-        return dt.date().toString(QStringLiteral("dd/MM/yyyy"));
-    return dt.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
+    // Worked out on the calendar alone: a time of day read in the local zone would meet its
+    // daylight-saving gaps (a midnight that does not exist there shows as 01:00) and costs a
+    // zone look-up per value.
+    constexpr qint64 kMsPerDay = 86400000;
+    const double whole = std::floor(value.value);
+    qint64 ms = std::llround((value.value - whole) * double(kMsPerDay));
+    QDate date = QDate(1899, 12, 30).addDays(qint64(whole));
+    if (ms >= kMsPerDay) {
+        date = date.addDays(1);
+        ms -= kMsPerDay;
+    }
+    const QString day = date.toString(u"dd/MM/yyyy");
+    if (ms == 0)
+        return day;
+    return day + QLatin1Char(' ') + QTime::fromMSecsSinceStartOfDay(int(ms)).toString(u"hh:mm:ss");
 }
 
 bool textToFloat(const QString &text, double *out)

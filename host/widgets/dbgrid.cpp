@@ -158,7 +158,7 @@ void GridColumn::setFieldName(const QString &name)
 {
     fieldName_ = name;
     fieldResolved_ = false;
-    changed(true);
+    changed(Change::Layout);
 }
 
 QString GridColumn::titleCaption() const
@@ -172,26 +172,26 @@ QString GridColumn::titleCaption() const
 void GridColumn::setTitleCaption(const QString &caption)
 {
     title_.caption = caption;
-    changed(false);
+    changed(Change::Title);
 }
 
 void GridColumn::setTitleFont(const QFont &font)
 {
     title_.font = font;
     title_.hasFont = true;
-    changed(false);
+    changed(Change::Title);
 }
 
 void GridColumn::setTitleAlignment(Qt::Alignment alignment)
 {
     title_.alignment = alignment;
-    changed(false);
+    changed(Change::Title);
 }
 
 void GridColumn::setWidth(int pixels)
 {
     width_ = qMax(0, pixels);
-    changed(true);
+    changed(Change::Layout);
 }
 
 void GridColumn::setVisible(bool on)
@@ -199,7 +199,7 @@ void GridColumn::setVisible(bool on)
     if (visible_ == on)
         return;
     visible_ = on;
-    changed(true);
+    changed(Change::Layout);
 }
 
 void GridColumn::setReadOnly(bool on)
@@ -207,7 +207,7 @@ void GridColumn::setReadOnly(bool on)
     if (readOnly_ == on)
         return;
     readOnly_ = on;
-    changed(false);
+    changed(Change::Cells);
 }
 
 void GridColumn::setButtonStyle(ColumnButtonStyle style)
@@ -215,18 +215,18 @@ void GridColumn::setButtonStyle(ColumnButtonStyle style)
     if (buttonStyle_ == style)
         return;
     buttonStyle_ = style;
-    changed(false);
+    changed(Change::Cells);
 }
 
 void GridColumn::setAlignment(Qt::Alignment alignment)
 {
     alignment_ = alignment;
-    changed(false);
+    changed(Change::Cells);
 }
 
-void GridColumn::changed(bool layout)
+void GridColumn::changed(Change change)
 {
-    grid()->columnChanged(this, layout);
+    grid()->columnChanged(this, change);
 }
 
 // --- Model --------------------------------------------------------------------------------
@@ -599,7 +599,9 @@ GridColumn *DBGrid::column(int index) const
 int DBGrid::columnIndexOf(const QString &fieldName) const
 {
     for (int i = 0; i < columnCount(); ++i) {
-        if (columns_.at(i)->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+        // Names of different lengths never match, whatever their case: no need to fold them.
+        const QString &name = columns_.at(i)->fieldName();
+        if (name.size() == fieldName.size() && name.compare(fieldName, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
@@ -667,14 +669,16 @@ int DBGrid::rowHeight() const
     return fontMetrics().height() + 4;
 }
 
-void DBGrid::columnChanged(GridColumn *column, bool layout)
+void DBGrid::columnChanged(GridColumn *column, GridColumn::Change change)
 {
-    if (layout) {
+    if (change == GridColumn::Change::Layout) {
         column->fieldResolved_ = false;
         applyColumnLayout();
     }
     const int index = column->index();
-    emit model_->headerDataChanged(Qt::Horizontal, index, index);
+    // The header relays itself out on every title change: a change to the cells leaves it be.
+    if (change != GridColumn::Change::Cells)
+        emit model_->headerDataChanged(Qt::Horizontal, index, index);
     if (editor_ && editorIndex_.column() == index)
         updateEditorButton();
     viewport()->update();

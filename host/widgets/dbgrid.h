@@ -82,7 +82,10 @@ public:
 private:
     friend class DBGrid;
     GridColumn(DBGrid *grid, const QString &fieldName);
-    void changed(bool layout);
+    // What a change touches: the column layout (and the title), the title only, or only how the
+    // cells are shown and edited.
+    enum class Change { Layout, Title, Cells };
+    void changed(Change change);
 
     QString fieldName_;
     GridColumnTitle title_;
@@ -219,7 +222,7 @@ private:
     friend class GridModel;
     friend class GridDelegate;
 
-    void columnChanged(GridColumn *column, bool layout);
+    void columnChanged(GridColumn *column, GridColumn::Change change);
     void applyColumnLayout();
     // Wide enough for the title and the texts of the first rows (at least the column's width).
     int fittedWidth(GridColumn *column) const;

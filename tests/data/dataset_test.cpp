@@ -3,8 +3,11 @@
 #include "data/dataset.h"
 #include "data/packet.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 using namespace fis;
 
@@ -503,6 +506,64 @@ TEST(DataSetFields, DisplayFormatsInTheBrazilianLocale)
     EXPECT_EQ(show("PRICE"), QStringLiteral("R$ 0,00"));
     EXPECT_EQ(show("WHEN"), QString());
     EXPECT_EQ(set.fieldByName("WHEN")->asDateTime().value, 0.0);
+}
+
+TEST(DataSetFields, DatesReadAsTextWhateverTheLocalZone)
+{
+    // In this zone the clocks went from 00:00 to 01:00 on 04/11/2018: that midnight never
+    // happened there, yet the date is an ordinary due date.
+    const QByteArray zone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", "America/Sao_Paulo");
+    tzset();
+    const auto restore = qScopeGuard([&] {
+        if (hadZone)
+            qputenv("TZ", zone);
+        else
+            qunsetenv("TZ");
+        tzset();
+    });
+
+    ClientDataSet set("cdsDates");
+    set.addField(FieldDef::dateTime("DAY"));
+    set.createDataSet();
+    const double day = TDateTime::fromDate(QDate(2018, 11, 4)).value;
+    const double msPerDay = 86400000.0;
+    set.appendRecord({makeDate(TDateTime(day))});
+    set.appendRecord({makeDate(TDateTime(day + 1800000 / msPerDay))});
+    set.appendRecord({makeDate(TDateTime(day + 1 - 0.2 / msPerDay))}); // rounds to next midnight
+    set.appendRecord({makeDate(TDateTime(day + 0.4 / msPerDay))});     // rounds to midnight
+    EXPECT_EQ(column(set, "DAY"),
+              QStringList({"04/11/2018", "04/11/2018 00:30:00", "05/11/2018", "04/11/2018"}));
+    set.first();
+    EXPECT_EQ(set.fieldByName("DAY")->text(), QStringLiteral("04/11/2018"));
+}
+
+TEST(DataSetFields, LookupsFollowTheFieldsOfEachLoad)
+{
+    // A set without fields of its own takes each packet's: a name looked up before a load finds
+    // the field of the new packet, wherever it now stands, and a name gone is gone.
+    ClientDataSet set("cdsLoads");
+    set.setData(buildPacket(
+        {{"A", FieldType::String, 4}, {"B", FieldType::String, 4}, {"C", FieldType::String, 4}},
+        {{"a1", "b1", "c1"}}));
+    EXPECT_EQ(set.fieldByName("c")->asString(), QStringLiteral("c1"));
+    EXPECT_EQ(set.fieldByName("B")->asString(), QStringLiteral("b1"));
+    set.setData(buildPacket({{"C", FieldType::String, 4}}, {{"c2"}}));
+    EXPECT_EQ(set.fieldByName("c")->asString(), QStringLiteral("c2"));
+    EXPECT_EQ(set.fieldByName("c")->index(), 0);
+    EXPECT_EQ(set.findField("B"), nullptr);
+
+    // Fields defined by hand replace the packet's.
+    set.close();
+    set.addField(FieldDef::string("B", 4));
+    set.addField(FieldDef::string("C", 4));
+    set.createDataSet();
+    set.appendRecord({"b3", "c3"});
+    EXPECT_EQ(set.fieldByName("c")->asString(), QStringLiteral("c3"));
+    set.close();
+    set.clearFields();
+    EXPECT_EQ(set.findField("C"), nullptr);
 }
 
 TEST(DataSetEditing, InsertPositionsRequiredFieldsAndNewRecordDefaults)
