@@ -195,13 +195,7 @@ void TfrmEmiPrevSocial::FormCreate()
     const QString mask = Consiste::DateMask();
     cdsAprovAgrup->fieldByName(QStringLiteral("VENCIMENTO"))->setEditMask(mask);
     cdsAprov->fieldByName(QStringLiteral("VENCIMENTO"))->setEditMask(mask);
-    vrTotalGuia = 0;
-    vrMultaGuia = 0;
-    vrOutrEntGuia = 0;
-    dtVencGuia = fis::TDateTime();
-    stInscForne.clear();
-    stStatusSel.clear();
-    stCodReceSel.clear();
+    discardSelection();
 }
 
 void TfrmEmiPrevSocial::FormClose()

@@ -12,6 +12,7 @@
 #include "filter/recordfilter.h"
 #include "package/moduleexport.h"
 #include "services/hostservices.h"
+#include "services/rdmEmisGuiaPrvDecl.h"
 
 #include <QHash>
 #include <QPointer>
@@ -202,6 +203,8 @@ public:
     // Reloads the current view with the filter dialog's criteria as they stand (also run by the
     // emission after its server work).
     Q_INVOKABLE void sbtVerificarClick();
+    // Takes the list and selection members the server wrote back into a listing or emission call.
+    void takeWrittenBack(const fis::rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &args);
     void sbtProcurarClick();
 
     // Report parameters and the preview (printing.cpp). The preview checks the current row's

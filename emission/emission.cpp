@@ -178,11 +178,7 @@ void TfrmEmiPrevSocial::emitExits(QObject *sender, QString &status)
         }
         cdsAprov->setData(packet);
         status = args.stStatus;
-        stFilial = args.stFilial;
-        stLancamento = args.stLancamento;
-        vrTotalGuia = args.vrTotalGuia;
-        stLanctoSel = args.stLanctoSel;
-        stFilialSel = args.stFilialSel;
+        takeWrittenBack(args);
     } catch (...) {
         // A cancelled print, a refused emission or a failed write-back: the rows marked above
         // are not emitted.
@@ -264,12 +260,8 @@ void TfrmEmiPrevSocial::emitEntries(QObject *sender, QString &status)
         answer = fis::rdmEmisGuiaPrv::GetEmisGuiaPrev(*netEmisGuiaPrev, args);
     }
     status = args.stStatus;
-    stFilial = args.stFilial;
-    stLancamento = args.stLancamento;
-    vrTotalGuia = args.vrTotalGuia;
+    takeWrittenBack(args);
     dtVencGuia = args.dtVencimento;
-    stLanctoSel = args.stLanctoSel;
-    stFilialSel = args.stFilialSel;
     stInscForne.clear();
     if (fis::kindOf(answer) == fis::VariantKind::Text)
         Consiste::MensErro(answer.toString(), true);
@@ -286,13 +278,7 @@ void TfrmEmiPrevSocial::emitEntries(QObject *sender, QString &status)
     const fis::DataPacket view = Consiste::CheckResultServ(items.at(2), true, 0);
     cdsAprovAgrup->setData(view);
     cdsForneAux->close();
-    vrTotalGuia = 0;
-    vrMultaGuia = 0;
-    vrOutrEntGuia = 0;
-    dtVencGuia = fis::TDateTime();
-    stInscForne.clear();
-    stStatusSel.clear();
-    stCodReceSel.clear();
+    discardSelection();
     if (!cdsResult->active() || cdsResult->isEmpty())
         return;
 
@@ -343,12 +329,8 @@ void TfrmEmiPrevSocial::emitEntriesAgain(const fis::Variant &firstAnswer, QStrin
             args.integracao = cdsIntegracao->data();
             latest = fis::rdmEmisGuiaPrv::GetEmisGuiaPrev(*netEmisGuiaPrev, args);
             status = args.stStatus;
-            stFilial = args.stFilial;
-            stLancamento = args.stLancamento;
-            vrTotalGuia = args.vrTotalGuia;
+            takeWrittenBack(args);
             dtVencGuia = args.dtVencimento;
-            stLanctoSel = args.stLanctoSel;
-            stFilialSel = args.stFilialSel;
             if (fis::kindOf(latest) == fis::VariantKind::Text)
                 Consiste::MensErro(latest.toString(), true);
             const QVariantList items = arrayAnswer(latest, 3);

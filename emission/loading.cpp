@@ -65,14 +65,19 @@ void TfrmEmiPrevSocial::sbtVerificarClick()
     }
 
     // What the server wrote back, once the rows are in.
-    stFilial = args.stFilial;
-    stLancamento = args.stLancamento;
-    vrTotalGuia = args.vrTotalGuia;
-    stLanctoSel = args.stLanctoSel;
-    stFilialSel = args.stFilialSel;
+    takeWrittenBack(args);
     if (!exits) {
         // The entries' selection starts again.
         cdsForneAux->close();
         vrTotalGuia = 0;
     }
+}
+
+void TfrmEmiPrevSocial::takeWrittenBack(const fis::rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &args)
+{
+    stFilial = args.stFilial;
+    stLancamento = args.stLancamento;
+    vrTotalGuia = args.vrTotalGuia;
+    stLanctoSel = args.stLanctoSel;
+    stFilialSel = args.stFilialSel;
 }

@@ -6,7 +6,7 @@
 #include "listingquery.h"
 #include "listingrows.h"
 #include "sqlhelpers.h"
-#include "support/pgcluster.h"
+#include "support/sharedpgcluster.h"
 
 #include <QSqlError>
 
@@ -61,34 +61,7 @@ DataPacket referencePacket(QSqlDatabase &db, const ListingQuery &query)
     return w.finish();
 }
 
-PgCluster *pgCluster(QString *why)
-{
-    static std::unique_ptr<PgCluster> cluster;
-    static bool tried = false;
-    static QString error;
-    if (!tried) {
-        tried = true;
-        auto c = std::make_unique<PgCluster>();
-        if (c->start())
-            cluster = std::move(c);
-        else
-            error = c->error();
-    }
-    *why = error;
-    return cluster.get();
-}
-
-class PgStop : public ::testing::Environment
-{
-public:
-    void TearDown() override
-    {
-        QString ignored;
-        if (PgCluster *c = pgCluster(&ignored))
-            c->stop();
-    }
-};
-const auto *const g_pgStop = ::testing::AddGlobalTestEnvironment(new PgStop);
+const auto *const g_pgStop = ::testing::AddGlobalTestEnvironment(new SharedPgClusterStop);
 
 class ListingBytesTest : public ::testing::TestWithParam<DbKind>
 {
@@ -102,7 +75,7 @@ protected:
             config.path = dir.filePath(QStringLiteral("bytes.db"));
         } else {
             QString why;
-            PgCluster *pg = pgCluster(&why);
+            PgCluster *pg = sharedPgCluster(&why);
             if (!pg)
                 GTEST_SKIP() << "PostgreSQL de teste indisponível: " << why.toStdString();
             const QString name = QStringLiteral("fis_bytes_%1").arg(::getpid());

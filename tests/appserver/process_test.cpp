@@ -2,6 +2,7 @@
 // and on a PostgreSQL 15 cluster that the test starts itself.
 #include "fixture.h"
 #include "server_process.h"
+#include "support/sharedpgcluster.h"
 
 #include "net/netconnection.h"
 #include "net/rpcwire.h"
@@ -21,34 +22,7 @@ using namespace fis::test;
 
 namespace {
 
-PgCluster *pgCluster(QString *why)
-{
-    static std::unique_ptr<PgCluster> cluster;
-    static bool tried = false;
-    static QString error;
-    if (!tried) {
-        tried = true;
-        auto c = std::make_unique<PgCluster>();
-        if (c->start())
-            cluster = std::move(c);
-        else
-            error = c->error();
-    }
-    *why = error;
-    return cluster.get();
-}
-
-class PgEnvironment : public ::testing::Environment
-{
-public:
-    void TearDown() override
-    {
-        QString ignored;
-        if (PgCluster *c = pgCluster(&ignored))
-            c->stop();
-    }
-};
-const auto *const g_pgEnvironment = ::testing::AddGlobalTestEnvironment(new PgEnvironment);
+const auto *const g_pgStop = ::testing::AddGlobalTestEnvironment(new SharedPgClusterStop);
 
 enum class Backend { Sqlite, Postgres };
 
@@ -64,7 +38,7 @@ protected:
             url = dir.filePath(QStringLiteral("server.db"));
         } else {
             QString why;
-            PgCluster *pg = pgCluster(&why);
+            PgCluster *pg = sharedPgCluster(&why);
             if (!pg)
                 GTEST_SKIP() << "PostgreSQL de teste indisponível: " << why.toStdString();
             const QString name = QStringLiteral("fis_%1_%2").arg(::getpid()).arg(serial);
@@ -666,7 +640,7 @@ TEST_P(DatabaseRestartTest, CallsAfterARestartOfTheDatabaseAreAnswered)
     for (const QString &e : burst())
         ASSERT_TRUE(e.isEmpty()) << e.toStdString();
     QString why;
-    ASSERT_TRUE(pgCluster(&why)->restart()) << pgCluster(&why)->error().toStdString();
+    ASSERT_TRUE(sharedPgCluster(&why)->restart()) << sharedPgCluster(&why)->error().toStdString();
     for (const QString &e : burst())
         EXPECT_TRUE(e.isEmpty()) << e.toStdString();
 }
