@@ -741,8 +741,15 @@ QString Field::formatValue(const Variant &v, bool display) const
         const TDateTime d = v.value<TDateTime>();
         if (d.isNull())
             return QString();
-        if (display && !m_def.displayFormat.isEmpty())
-            return d.toDateTime().toString(qtDateFormat(m_def.displayFormat));
+        if (display && !m_def.displayFormat.isEmpty()) {
+            // On the calendar, not in the local zone: a midnight that daylight saving skips
+            // there would show no date at all.
+            const double whole = std::floor(d.value);
+            const qint64 ms =
+                std::min<qint64>(std::llround((d.value - whole) * 86400000.0), 86399999);
+            const QDateTime calendar(d.toDate(), QTime::fromMSecsSinceStartOfDay(int(ms)), Qt::UTC);
+            return calendar.toString(qtDateFormat(m_def.displayFormat));
+        }
         return detail::dateToText(d);
     }
     }

@@ -537,6 +537,14 @@ TEST(DataSetFields, DatesReadAsTextWhateverTheLocalZone)
               QStringList({"04/11/2018", "04/11/2018 00:30:00", "05/11/2018", "04/11/2018"}));
     set.first();
     EXPECT_EQ(set.fieldByName("DAY")->text(), QStringLiteral("04/11/2018"));
+
+    // Shown through a display format too.
+    ClientDataSet shown("cdsShownDates");
+    shown.addField(FieldDef::dateTime("DAY").setFormat("dd/mm/yyyy"));
+    shown.createDataSet();
+    shown.appendRecord({makeDate(TDateTime(day))});
+    shown.first();
+    EXPECT_EQ(shown.fieldByName("DAY")->displayText(), QStringLiteral("04/11/2018"));
 }
 
 TEST(DataSetFields, LookupsFollowTheFieldsOfEachLoad)
