@@ -2,9 +2,11 @@
 // argument (PacketReader) and as a screen loads an answer into its record set (declared fields
 // of every type, or none). It must refuse or accept without crashing, hanging or reserving
 // memory by a claimed size; whatever it accepts must read, show and encode again to a packet
-// that reads back the same.
+// that reads back the same. Rows read straight from the bytes must load exactly as through the
+// stream reader (or be refused with the same words).
 #include "data/dataset.h"
 #include "data/packet.h"
+#include "data/storage_p.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -29,6 +31,24 @@ void readPacket(const QByteArray &bytes)
         if (e.message().isEmpty())
             std::abort(); // every refusal says why
     }
+}
+
+// The set's content encoded again, or the refusal's text.
+QByteArray loadOutcome(const QByteArray &bytes, bool direct)
+{
+    detail::setDirectRowReading(direct);
+    ClientDataSet set(QStringLiteral("cdsFuzz"));
+    set.addField(FieldDef::string("A", 4));
+    set.addField(FieldDef::floating("C"));
+    QByteArray outcome;
+    try {
+        set.setData(DataPacket{bytes});
+        outcome = set.active() ? set.data().bytes : QByteArray("closed");
+    } catch (const PacketError &e) {
+        outcome = e.message().toUtf8();
+    }
+    detail::setDirectRowReading(true);
+    return outcome;
 }
 
 void loadAnswer(const QByteArray &bytes, bool declared)
@@ -68,5 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     readPacket(bytes);
     loadAnswer(bytes, false);
     loadAnswer(bytes, true);
+    if (loadOutcome(bytes, true) != loadOutcome(bytes, false))
+        std::abort();
     return 0;
 }

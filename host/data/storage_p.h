@@ -125,6 +125,10 @@ Content emptyContent(const QList<FieldDef> &defs);
 Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
                      QList<PacketField> *packetFields);
 
+// Whether rows in the form this system writes are read straight from the bytes (the default)
+// or every packet goes through the stream reader; both load the same (tests compare them).
+void setDirectRowReading(bool on);
+
 // Encodes the given rows of a content with the given field definitions.
 QByteArray encodeContent(const QList<FieldDef> &defs, const Content &content,
                          const std::vector<qint32> &rows);
