@@ -1123,8 +1123,8 @@ void ClientDataSet::setData(const DataPacket &packet)
     }
     const bool adopt = d->fields.isEmpty() || d->fieldsFromPacket;
     QList<PacketField> packetFields;
-    Content fresh =
-        detail::decodePacket(packet.bytes, adopt ? QList<FieldDef>() : d->defs(), &packetFields);
+    Content fresh = detail::decodePacket(packet.encoded(), adopt ? QList<FieldDef>() : d->defs(),
+                                         &packetFields);
 
     // Everything that can refuse the load runs before anything changes.
     std::shared_ptr<const detail::FilterExpr> expr = d->filterExpr;

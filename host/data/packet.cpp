@@ -779,14 +779,32 @@ struct PacketWriter::Private
     int rowCount = 0;
     qsizetype rowStart = 0; // of the row being written
     int column = -1;        // next field of the row being written; -1 outside a row
+    Sink sink;              // pieces mode: where the bytes go
+    qsizetype pieceBytes = 0;
 
     void startRows()
     {
         if (rowsAt >= 0)
             return;
         appendPacketHead(out, fields);
-        std::memset(out.grow(kRowsHeadGap), 0, kRowsHeadGap);
+        if (sink) {
+            out.append(char(0x9f)); // rows of indefinite length, ended by finish()
+        } else {
+            std::memset(out.grow(kRowsHeadGap), 0, kRowsHeadGap);
+        }
         rowsAt = out.size();
+    }
+    // After a whole row: hands out what is waiting once it is a piece.
+    void rowDone()
+    {
+        ++rowCount;
+        if (sink && out.size() >= pieceBytes)
+            flush();
+    }
+    void flush()
+    {
+        sink(QByteArrayView(out.data(), out.size()));
+        out.truncate(0);
     }
     // The field of the next cell; throws when the row is already full or not begun.
     const PacketField &nextField()
@@ -811,6 +829,13 @@ PacketWriter::PacketWriter(const QList<PacketField> &fields) : PacketWriter()
 {
     for (const PacketField &f : fields)
         addField(f.name, f.type, f.size);
+}
+
+PacketWriter::PacketWriter(const QList<PacketField> &fields, Sink sink, qsizetype pieceBytes)
+    : PacketWriter(fields)
+{
+    d->sink = std::move(sink);
+    d->pieceBytes = std::max<qsizetype>(pieceBytes, 1);
 }
 
 PacketWriter::~PacketWriter() = default;
@@ -890,7 +915,7 @@ void PacketWriter::addRow(const QVariantList &values)
     appendCborHead(d->out, 4, quint64(cells.size()));
     for (qsizetype i = 0; i < cells.size(); ++i)
         appendCell(d->out, d->fields[i].type, cells[i]);
-    ++d->rowCount;
+    d->rowDone();
 }
 
 int PacketWriter::rowCount() const
@@ -988,7 +1013,7 @@ void PacketWriter::endRow()
                        .arg(d->column)
                        .arg(d->fields.size()));
     d->column = -1;
-    ++d->rowCount;
+    d->rowDone();
 }
 
 DataPacket PacketWriter::finish()
@@ -996,6 +1021,16 @@ DataPacket PacketWriter::finish()
     if (d->column >= 0)
         d->dropRow(QStringLiteral("Pacote terminado no meio de uma linha."));
     d->startRows();
+    if (d->sink) {
+        d->out.append(char(0xff));
+        d->flush();
+        Sink sink = std::move(d->sink);
+        const qsizetype pieceBytes = d->pieceBytes;
+        d = std::make_unique<Private>();
+        d->sink = std::move(sink);
+        d->pieceBytes = pieceBytes;
+        return DataPacket();
+    }
     QByteArray head;
     appendCborHead(head, 4, quint64(d->rowCount));
     // Move the packet's head up against the rows' head, then drop the rest of the gap in front.
@@ -1010,9 +1045,34 @@ DataPacket PacketWriter::finish()
     return DataPacket{out};
 }
 
+// --- DataPacket ------------------------------------------------------------------------------
+
+QByteArray DataPacket::encoded() const
+{
+    if (!bytes.isEmpty())
+        return bytes;
+    if (source) {
+        PacketWriter w(source->fields());
+        source->writeRows(w);
+        return w.finish().bytes;
+    }
+    if (decoded) {
+        QList<FieldDef> defs;
+        for (const PacketField &f : decoded->fields) {
+            FieldDef def;
+            def.name = f.name;
+            def.type = f.type;
+            def.size = f.size;
+            defs.append(def);
+        }
+        return detail::encodeContent(defs, decoded->content, decoded->content.natural);
+    }
+    return {};
+}
+
 // --- PacketReader ----------------------------------------------------------------------------
 
-PacketReader::PacketReader(const DataPacket &packet) : PacketReader(packet.bytes) {}
+PacketReader::PacketReader(const DataPacket &packet) : PacketReader(packet.encoded()) {}
 
 PacketReader::PacketReader(const QByteArray &bytes)
 {

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -49,6 +50,12 @@ class PacketWriter
 public:
     PacketWriter();
     explicit PacketWriter(const QList<PacketField> &fields);
+    // A writer that hands the packet out in pieces as it fills (an answer sent while its rows
+    // are read): its head with the rows of indefinite length, then whole rows whenever at least
+    // pieceBytes are waiting, and at finish() the rest with the end of the rows. finish() then
+    // answers a null packet. A piece is only valid during the call.
+    using Sink = std::function<void(QByteArrayView piece)>;
+    PacketWriter(const QList<PacketField> &fields, Sink sink, qsizetype pieceBytes = 256 * 1024);
     ~PacketWriter();
     PacketWriter(const PacketWriter &) = delete;
     PacketWriter &operator=(const PacketWriter &) = delete;
@@ -77,6 +84,25 @@ public:
 private:
     struct Private;
     std::unique_ptr<Private> d;
+};
+
+// The rows of a packet read when it is sent (DataPacket::source): its fields are known up
+// front, its rows are written into whatever writer it is given — one that holds the whole packet,
+// or one that hands it out in pieces. It runs on the thread that made it (a database connection
+// belongs to one), may run more than once, and throws what its rows throw.
+class PacketSource
+{
+public:
+    using Rows = std::function<void(PacketWriter &writer)>;
+    PacketSource(QList<PacketField> fields, Rows rows)
+        : m_fields(std::move(fields)), m_rows(std::move(rows))
+    {}
+    const QList<PacketField> &fields() const { return m_fields; }
+    void writeRows(PacketWriter &writer) const { m_rows(writer); }
+
+private:
+    QList<PacketField> m_fields;
+    Rows m_rows;
 };
 
 // Reads a whole packet (validating it completely) into field definitions and rows of Variants.

@@ -116,6 +116,21 @@ struct Content
     qint32 appendRow();
 };
 
+} // namespace fis::detail
+
+namespace fis {
+
+// A packet decoded while it arrived, in its own fields (DataPacket::decoded).
+struct DecodedPacket
+{
+    QList<PacketField> fields;
+    detail::Content content;
+};
+
+} // namespace fis
+
+namespace fis::detail {
+
 // Builds empty columns for the given fields.
 Content emptyContent(const QList<FieldDef> &defs);
 

@@ -175,7 +175,7 @@ void writeVariant(QCborStreamWriter &writer, const Variant &v)
         return;
     case VariantKind::Packet:
         writer.append(QCborTag(kCborTagPacket));
-        writer.append(v.value<DataPacket>().bytes);
+        writer.append(v.value<DataPacket>().encoded());
         return;
     case VariantKind::Array: {
         const QVariantList list = v.toList();

@@ -25,6 +25,8 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include <memory>
+
 class QCborStreamWriter;
 class QCborStreamReader;
 
@@ -65,13 +67,32 @@ struct TDateTime
     friend constexpr auto operator<=>(TDateTime a, TDateTime b) { return a.value <=> b.value; }
 };
 
-// A record set's content as an opaque, encoded packet (see packet.h). Empty bytes = null packet.
+class PacketSource;   // data/packet.h
+struct DecodedPacket; // data/storage_p.h
+
+// A record set's content as an opaque packet (see packet.h), in one of three forms:
+//   bytes    its encoding, what travels (empty bytes and no other form = the null packet);
+//   source   rows still to be read, written when the packet is sent or its bytes are asked for
+//            (a server's listing, sent in pieces while it is read);
+//   decoded  decoded while it arrived (an answer sent in pieces): a set loads it without bytes.
+// Copies share the source or the decoded content, which never change.
 struct DataPacket
 {
     QByteArray bytes;
+    std::shared_ptr<const PacketSource> source;
+    std::shared_ptr<const DecodedPacket> decoded;
 
-    bool isNull() const { return bytes.isEmpty(); }
-    friend bool operator==(const DataPacket &a, const DataPacket &b) { return a.bytes == b.bytes; }
+    DataPacket() = default;
+    explicit DataPacket(QByteArray encoding) : bytes(std::move(encoding)) {}
+
+    bool isNull() const { return bytes.isEmpty() && !source && !decoded; }
+    // The packet's bytes whatever its form: a source runs (and may throw what it throws), a
+    // decoded packet is encoded again.
+    QByteArray encoded() const;
+    friend bool operator==(const DataPacket &a, const DataPacket &b)
+    {
+        return a.encoded() == b.encoded();
+    }
 };
 
 enum class VariantKind { Null, Text, Float, Date, Packet, Array, Invalid };

@@ -174,7 +174,7 @@ QByteArray encodeResponse(const RpcResponse &response)
         !response.result.value<DataPacket>().isNull()) {
         // A packet answer (a listing may be megabytes): its bytes are appended once into a
         // buffer of the right size, not streamed item by item.
-        const QByteArray packet = response.result.value<DataPacket>().bytes;
+        const QByteArray packet = response.result.value<DataPacket>().encoded();
         QByteArray out;
         QList<QByteArray> outs;
         qsizetype outBytes = 0;

@@ -388,3 +388,53 @@ TEST(Packets, TextsThatAreNotUtf8AreRefused)
         }
     }
 }
+
+TEST(Packets, InPiecesAndAsASourceTheyReadAsTheWholePacket)
+{
+    const QList<QVariantList> rows{{"Ação!", "S", 1234.56, makeDate(TDateTime(46000.5))},
+                                   {Variant(), Variant(), Variant(), Variant()},
+                                   {"abcdefgh", "XYZW", -0.25, Variant()}};
+    const QByteArray whole = buildPacket(kAllTypes, rows).bytes;
+
+    // Pieces of whole rows once 8 bytes wait; the rows of indefinite length.
+    QByteArray pieces;
+    int count = 0;
+    PacketWriter w(
+        kAllTypes,
+        [&](QByteArrayView piece) {
+            pieces += piece.toByteArray();
+            ++count;
+        },
+        8);
+    w.addRow(rows[0]);
+    EXPECT_THROW(w.addRow({"x", "y", "not a number", Variant()}), PacketError); // dropped whole
+    w.beginRow();
+    for (const Variant &v : rows[1])
+        w.addValue(v);
+    w.endRow();
+    w.addRow(rows[2]);
+    EXPECT_TRUE(w.finish().isNull());
+    EXPECT_EQ(count, 3); // head and first row; second (5 bytes) and third; end of the rows
+    const PacketReader fromPieces(pieces), fromWhole(whole);
+    EXPECT_EQ(fromPieces.fields(), fromWhole.fields());
+    EXPECT_EQ(fromPieces.rows(), fromWhole.rows());
+    EXPECT_EQ(uchar(pieces.at(pieces.size() - 1)), 0xffu);
+    EXPECT_EQ(pieces.size(), whole.size() + 1); // 9f ... ff instead of 83
+
+    // A source runs each time its bytes are asked for, to the whole packet's bytes.
+    int runs = 0;
+    DataPacket lazy;
+    lazy.source = std::make_shared<PacketSource>(kAllTypes, [&](PacketWriter &writer) {
+        ++runs;
+        for (const QVariantList &row : rows)
+            writer.addRow(row);
+    });
+    EXPECT_FALSE(lazy.isNull());
+    EXPECT_EQ(lazy.encoded(), whole);
+    EXPECT_TRUE(lazy == DataPacket(whole));
+    EXPECT_EQ(runs, 2);
+    auto set = declaredSet();
+    set->setData(lazy);
+    EXPECT_EQ(set->recordCount(), 3);
+    EXPECT_TRUE(DataPacket().isNull());
+}

@@ -71,7 +71,7 @@ QString formatVariant(const Variant &v)
             const PacketReader reader(p);
             return QStringLiteral("packet(%1 rows)").arg(reader.rowCount());
         } catch (const std::exception &) {
-            return QStringLiteral("packet(corrupt, %1 bytes)").arg(p.bytes.size());
+            return QStringLiteral("packet(corrupt, %1 bytes)").arg(p.encoded().size());
         }
     }
     case VariantKind::Array: {
