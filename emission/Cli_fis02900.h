@@ -15,6 +15,7 @@
 #include "services/rdmEmisGuiaPrvDecl.h"
 
 #include <QHash>
+#include <QPixmap>
 #include <QPointer>
 #include <QSet>
 #include <QString>
@@ -27,7 +28,6 @@ class QMenu;
 class QMenuBar;
 class QPainter;
 class QRect;
-class QPixmap;
 class QStackedWidget;
 class QToolButton;
 
@@ -336,6 +336,9 @@ private:
     // once: the server's answers by tax and adjusted code.
     friend class CodReceChecksOfPass;
     std::optional<QHash<QString, QString>> m_passCodeChecks;
+    // The grid's pictures with their olive made transparent, by the picture's cache key: made
+    // once, not for every cell drawn.
+    QHash<qint64, QPixmap> m_maskedPictures;
     QPointer<QWidget> m_lastFocus; // last control of this screen that had the focus
     bool m_restoringFocus = false;
     bool m_summaryPending = false;

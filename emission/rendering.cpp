@@ -7,9 +7,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QToolButton>
-
-#include <memory>
 
 using fis::ClientDataSet;
 using fis::GridColumn;
@@ -125,18 +124,28 @@ const QLabel *TfrmEmiPrevSocial::tickPicture(const QString &value) const
 void TfrmEmiPrevSocial::paintPicture(QPainter &painter, const QRect &rect, const QLabel *picture,
                                      const GridDrawState &state)
 {
-    bmPict = picture ? new QPixmap(picture->pixmap()) : new QPixmap;
-    const std::unique_ptr<QPixmap> release(bmPict);
+    QPixmap work;
+    if (picture) {
+        const QPixmap source = picture->pixmap();
+        auto it = m_maskedPictures.constFind(source.cacheKey());
+        if (it == m_maskedPictures.constEnd()) {
+            QPixmap copy(source);
+            if (!copy.isNull())
+                copy.setMask(copy.createMaskFromColor(kOlive));
+            it = m_maskedPictures.insert(source.cacheKey(), copy);
+        }
+        work = *it;
+    }
+    bmPict = &work;
+    const auto release = qScopeGuard([] { bmPict = nullptr; });
     painter.fillRect(rect, state.background);
     if (!bmPict->isNull()) {
-        bmPict->setMask(bmPict->createMaskFromColor(kOlive));
         // Rows below the picture are transparent: only the picture's own height is copied.
         const int width = bmPict->width();
         const int height = qMin(rect.height(), bmPict->height());
         painter.drawPixmap(QRect(rect.left() + 4, rect.top(), width, height), *bmPict,
                            QRect(0, 0, width, height));
     }
-    bmPict = nullptr;
 }
 
 void TfrmEmiPrevSocial::paintText(QPainter &painter, const QRect &rect, const QString &text,

@@ -197,13 +197,19 @@ void setUpGrid(DBGrid &grid, ClientDataSet &set)
             col->setWidth(c.width);
         col->setVisible(c.visible);
     }
-    static const QPixmap check = picture(Qt::black), uncheck = picture(Qt::white),
-                         approved = picture(Qt::green);
     const Field *tick = set.findField(QStringLiteral("IDCHECK"));
     const Field *status = set.findField(QStringLiteral("IDSTATUSGUIA"));
     const Field *op = set.findField(QStringLiteral("IDENTRSAIDOP"));
     const Field *customer = set.findField(QStringLiteral("NMRAZSOCCLIE"));
     const Field *supplier = set.findField(QStringLiteral("NMRAZSOCFORN"));
+    // The pictures with their olive made transparent, once (as the screen keeps them).
+    static const auto masked = [](const QPixmap &p) {
+        QPixmap copy(p);
+        copy.setMask(copy.createMaskFromColor(QColor(128, 128, 0)));
+        return copy;
+    };
+    static const QPixmap check = masked(picture(Qt::black)), uncheck = masked(picture(Qt::white)),
+                         approved = masked(picture(Qt::green));
     grid.onDrawColumnCell = [=, &set](QPainter &painter, const QRect &rect, GridColumn *column,
                                       const GridDrawState &state) {
         if (!column || state.row < 0 || state.row >= set.recordCount())
@@ -211,11 +217,8 @@ void setUpGrid(DBGrid &grid, ClientDataSet &set)
         const QString field = column->fieldName();
         const auto paintPicture = [&](const QPixmap *p) {
             painter.fillRect(rect, state.background);
-            if (!p)
-                return;
-            QPixmap copy(*p);
-            copy.setMask(copy.createMaskFromColor(QColor(128, 128, 0)));
-            painter.drawPixmap(rect.left() + 4, rect.top(), copy);
+            if (p)
+                painter.drawPixmap(rect.left() + 4, rect.top(), *p);
         };
         if (field == QLatin1String("IDCHECK")) {
             const QString v = tick->valueAt(state.row).toString();

@@ -16,6 +16,8 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace fis {
 
 // --- Keys ---------------------------------------------------------------------------------
@@ -701,8 +703,18 @@ int DBGrid::fittedWidth(GridColumn *c) const
     const int rows = f && set && set->active() ? qMin(set->recordCount(), kSampleRows) : 0;
     int content = 0;
     if (rows > 0) {
+        // Measuring shapes the text, which costs far more than making it: only the longest
+        // texts are measured, the widest being one of them.
+        constexpr int kMeasured = 8;
+        QList<QString> texts;
+        texts.reserve(rows);
         for (int row = 0; row < rows; ++row)
-            content = qMax(content, metrics.horizontalAdvance(f->displayTextAt(row)));
+            texts.append(f->displayTextAt(row));
+        const auto longest = texts.begin() + qMin<qsizetype>(kMeasured, texts.size());
+        std::partial_sort(texts.begin(), longest, texts.end(),
+                          [](const QString &a, const QString &b) { return a.size() > b.size(); });
+        for (auto it = texts.begin(); it != longest; ++it)
+            content = qMax(content, metrics.horizontalAdvance(*it));
     } else {
         // No rows yet: room for the field's width in digits, the widest of the usual characters.
         const int chars = f ? qMin(f->displayWidth(), 20) : 10;
@@ -721,6 +733,8 @@ void DBGrid::applyColumnLayout()
     for (int i = 0; i < columnCount(); ++i) {
         GridColumn *c = columns_.at(i);
         setColumnHidden(i, !c->visible());
+        if (!c->visible())
+            continue; // fitted when shown
         const int width = fittedWidth(c);
         if (columnWidth(i) != width)
             setColumnWidth(i, width);
