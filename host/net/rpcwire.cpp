@@ -244,28 +244,25 @@ QByteArray encodePieceHead(qsizetype size)
 
 QByteArray encodeStreamedTail(const RpcResponse &response)
 {
-    QByteArray bytes(1, char(0xFF)); // the packet's end
-    {
-        QCborStreamWriter writer(&bytes);
-        writer.append(QLatin1String("ok"));
-        writer.append(response.ok);
-        if (response.ok) {
-            writer.append(QLatin1String("out"));
-            writer.startMap(quint64(response.out.size()));
-            for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
-                if (it.key() < 0)
-                    throw std::invalid_argument("negative by-reference position");
-                writer.append(quint64(it.key()));
-                writeVariant(writer, it.value());
-            }
-            writer.endMap();
-        } else {
-            writer.append(QLatin1String("error"));
-            writer.append(response.error);
+    QByteArray bytes;
+    QCborStreamWriter writer(&bytes); // writes from the array's start: the ends go around it
+    writer.append(QLatin1String("ok"));
+    writer.append(response.ok);
+    if (response.ok) {
+        writer.append(QLatin1String("out"));
+        writer.startMap(quint64(response.out.size()));
+        for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
+            if (it.key() < 0)
+                throw std::invalid_argument("negative by-reference position");
+            writer.append(quint64(it.key()));
+            writeVariant(writer, it.value());
         }
+        writer.endMap();
+    } else {
+        writer.append(QLatin1String("error"));
+        writer.append(response.error);
     }
-    bytes.append(char(0xFF)); // the map's end
-    return bytes;
+    return char(0xFF) + bytes + char(0xFF); // the packet's end, ..., the map's end
 }
 
 bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error)
