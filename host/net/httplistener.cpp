@@ -565,10 +565,11 @@ struct HttpListener::Impl
     }
 
     // Sends all the parts now, waiting for the socket to take them; false (the caller closes)
-    // when it fails or takes nothing for the read timeout.
+    // when it fails or has not taken them all within the read timeout: a client reading a piece
+    // slower than that (under about 50 KiB/s for a listing's pieces) gives its worker back.
     bool sendNow(Connection &c, std::vector<QByteArrayView> parts)
     {
-        const int waitMs = int(seconds(options.readTimeoutSeconds).count());
+        const Clock::time_point until = Clock::now() + seconds(options.readTimeoutSeconds);
         size_t first = 0;
         for (;;) {
             while (first < parts.size() && parts[first].isEmpty())
@@ -603,10 +604,11 @@ struct HttpListener::Impl
             if (sent < 0 && errno == EINTR)
                 continue;
             if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                const qint64 left = std::chrono::duration_cast<Ms>(until - Clock::now()).count();
                 pollfd p{c.fd, POLLOUT, 0};
                 int ready = 0;
                 do {
-                    ready = ::poll(&p, 1, waitMs);
+                    ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
                 } while (ready < 0 && errno == EINTR);
                 if (ready > 0)
                     continue;
