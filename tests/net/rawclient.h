@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 
 namespace fis::test {
 
@@ -86,6 +87,11 @@ public:
                 return m_eof;
         }
         return m_eof;
+    }
+    // Everything received until the server closed (empty when it did not within the time).
+    QByteArray untilClosed(int timeoutMs)
+    {
+        return closedWithin(timeoutMs) ? std::exchange(m_in, QByteArray()) : QByteArray();
     }
 
 private:

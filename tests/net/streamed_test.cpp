@@ -1,5 +1,6 @@
 // A packet answer sent while its rows are read: what plain HTTP clients and TNetConnection get
-// of it, rows that fail part way, clients that stop reading, and pipelined requests around it.
+// of it, rows that fail part way, clients that stop reading, pipelined requests around it and
+// an HTTP/1.0 request for it.
 #include "data/packet.h"
 #include "net/netconnection.h"
 #include "net/rpcwire.h"
@@ -225,7 +226,7 @@ TEST(StreamedAnswer, RowsFailingOrAClientNotReadingFailOnlyThatCall)
         EXPECT_EQ(e.outcome, RpcOutcome::Failed);
 }
 
-TEST(StreamedAnswer, PipelinedBetweenSmallAnswers)
+TEST(StreamedAnswer, PipelinedBetweenSmallAnswersAndToHttp10)
 {
     auto server = startServer();
     RawClient pipelined(server->port());
@@ -237,4 +238,19 @@ TEST(StreamedAnswer, PipelinedBetweenSmallAnswers)
     EXPECT_GT(rows.chunks, 1);
     EXPECT_EQ(PacketReader(decoded(rows).result.value<DataPacket>()).rowCount(), 20000);
     EXPECT_EQ(decoded(pipelined.answer(5000)).result, makeText(QStringLiteral("depois")));
+
+    // HTTP/1.0 knows no chunks: the body ends where the connection does.
+    RawClient old(server->port());
+    const QByteArray body = rowsRequest(20000);
+    ASSERT_TRUE(old.send("POST /call/Fis02900.rdmEmisGuiaPrv HTTP/1.0\r\n"
+                         "Content-Type: application/cbor\r\nContent-Length: " +
+                         QByteArray::number(body.size()) + "\r\n\r\n" + body));
+    const QByteArray all = old.untilClosed(20000);
+    const qsizetype headEnd = all.indexOf("\r\n\r\n");
+    ASSERT_GT(headEnd, 0);
+    const QByteArray head = all.left(headEnd).toLower();
+    EXPECT_FALSE(head.contains("chunked") || head.contains("content-length")) << head.constData();
+    RawAnswer whole;
+    whole.body = all.mid(headEnd + 4);
+    EXPECT_EQ(PacketReader(decoded(whole).result.value<DataPacket>()).rowCount(), 20000);
 }
