@@ -448,8 +448,9 @@ Variant GuiaService::emitWithPayables(rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a,
 {
     // Result rows, the integration packet (or null) and the entries view as it is now.
     const auto answer = [&](const DataPacket &result, const DataPacket &integration) {
+        // Inside an array the listing travels as bytes: read here, on this connection.
         return Variant(QVariantList{makePacket(result), makePacket(integration),
-                                    makePacket(listInvoices(listing))});
+                                    makePacket(DataPacket(listInvoices(listing).encoded()))});
     };
     try {
         WriteTransaction tx(m_db, m_kind);

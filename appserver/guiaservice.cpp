@@ -110,6 +110,9 @@ Variant GuiaService::call(const QString &method, QList<Variant> &args, const Cal
     });
     if (!found)
         throw ServiceError(QStringLiteral("Método desconhecido: %1.").arg(method));
+    // A listing read when sent is read now, while the database is as the call left it.
+    if (kindOf(result) == VariantKind::Packet && result.value<DataPacket>().source)
+        result = makePacket(DataPacket(result.value<DataPacket>().encoded()));
     return result;
 }
 

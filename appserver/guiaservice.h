@@ -109,7 +109,8 @@ public:
     }
 
     // Runs a method by name on a wire list (tests and tools): checks the arity and the kinds
-    // as the server framing does; throws ServiceError for an unknown name, arity or kind.
+    // as the server framing does; throws ServiceError for an unknown name, arity or kind. A
+    // packet result comes as bytes, read before it returns.
     Variant call(const QString &method, QList<Variant> &args, const CallInfo &info = {});
 
 private:

@@ -10,9 +10,13 @@ namespace fis {
 
 using namespace service;
 
+// The rows are read when the answer is sent, through this call's connection: the server sends
+// it on the same worker thread right after the handler returns, before that thread (and its
+// connection) serves anything else. Whatever keeps the packet in process asks its encoded()
+// bytes at once (GuiaService::call, an answer inside an array).
 DataPacket GuiaService::listInvoices(const Criteria &c)
 {
-    return writeListing(m_db, listingQuery(c));
+    return listingSource(m_db, listingQuery(c));
 }
 
 GuiaService::Criteria GuiaService::listingCriteria(const rdmEmisGuiaPrv::GetEmisGuiaPrevArgs &a,

@@ -17,9 +17,8 @@ namespace {
 
 // The listing's rows from any source of its columns (see listingQuery for their order).
 template <class Rows>
-DataPacket writeRows(Rows &q, bool entries)
+void writeRows(Rows &q, bool entries, PacketWriter &w)
 {
-    PacketWriter w(listingFields(entries));
     const auto unchecked = QByteArrayView("U");
     const auto status = [&] {
         if (q.isNull(19))
@@ -64,7 +63,6 @@ DataPacket writeRows(Rows &q, bool entries)
         status();
         w.endRow();
     }
-    return w.finish();
 }
 
 void addDate(PacketWriter &w, const QDate &d)
@@ -386,26 +384,48 @@ sqlite3 *sqliteHandle(QSqlDatabase &db)
     return nativeHandle<sqlite3>(db, "sqlite3*");
 }
 
-} // namespace
-
-DataPacket writeListingPortable(QSqlDatabase &db, const ListingQuery &query)
-{
-    QueryRows rows(db, query);
-    return writeRows(rows, query.entries);
-}
-
-DataPacket writeListing(QSqlDatabase &db, const ListingQuery &query)
+void writeListingRows(QSqlDatabase &db, const ListingQuery &query, PacketWriter &writer)
 {
     if (sqlite3 *handle = sqliteHandle(db)) {
         SqliteRows rows(handle, query);
-        return writeRows(rows, query.entries);
+        return writeRows(rows, query.entries, writer);
     }
     if (PGconn *conn = nativeHandle<PGconn>(db, "pg_conn*")) {
         PgRows rows;
         if (rows.start(conn, query) && rows.typesExpected())
-            return writeRows(rows, query.entries);
+            return writeRows(rows, query.entries, writer);
     }
-    return writeListingPortable(db, query);
+    QueryRows rows(db, query);
+    writeRows(rows, query.entries, writer);
+}
+
+} // namespace
+
+DataPacket writeListingPortable(QSqlDatabase &db, const ListingQuery &query)
+{
+    PacketWriter writer(listingFields(query.entries));
+    QueryRows rows(db, query);
+    writeRows(rows, query.entries, writer);
+    return writer.finish();
+}
+
+DataPacket writeListing(QSqlDatabase &db, const ListingQuery &query)
+{
+    PacketWriter writer(listingFields(query.entries));
+    writeListingRows(db, query, writer);
+    return writer.finish();
+}
+
+DataPacket listingSource(QSqlDatabase db, ListingQuery query)
+{
+    DataPacket packet;
+    const bool entries = query.entries;
+    packet.source = std::make_shared<const PacketSource>(
+        listingFields(entries),
+        [db = std::move(db), query = std::move(query)](PacketWriter &writer) mutable {
+            writeListingRows(db, query, writer);
+        });
+    return packet;
 }
 
 } // namespace fis::service

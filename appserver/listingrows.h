@@ -18,4 +18,10 @@ DataPacket writeListing(QSqlDatabase &db, const ListingQuery &query);
 // The same through the Qt SQL driver whatever the database (the portable path).
 DataPacket writeListingPortable(QSqlDatabase &db, const ListingQuery &query);
 
+// The listing as a packet whose rows are read when it is sent (DataPacket::source), the same
+// rows writeListing reads. It uses `db`, a connection of the calling thread: it must run on that
+// thread before the connection serves anything else (the server sends it right after the call
+// that made it); its bytes (encoded()) are the ones writeListing answers.
+DataPacket listingSource(QSqlDatabase db, ListingQuery query);
+
 } // namespace fis::service

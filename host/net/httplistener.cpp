@@ -11,6 +11,7 @@
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -126,15 +127,22 @@ int portOf(const sockaddr *address)
 // behind it (a listing may be megabytes; a small answer stays one write).
 constexpr qsizetype kSeparateBody = 64 * 1024;
 
+// How the answer's body ends.
+enum class Framing { Length, Chunked, Close };
+
 // The answer's bytes: its head, followed by its body unless withBody is false.
-QByteArray serialize(const HttpResponse &r, bool close, int keepAliveSeconds, bool withBody = true)
+QByteArray serialize(const HttpResponse &r, bool close, int keepAliveSeconds, bool withBody = true,
+                     Framing framing = Framing::Length)
 {
     QByteArray out;
     out.reserve((withBody ? r.body.size() : 0) + 160);
     out += "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status) + "\r\n";
     if (!r.contentType.isEmpty())
         out += "Content-Type: " + r.contentType + "\r\n";
-    out += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+    if (framing == Framing::Length)
+        out += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+    else if (framing == Framing::Chunked)
+        out += "Transfer-Encoding: chunked\r\n";
     for (const auto &[name, value] : r.headers)
         out += name + ": " + value + "\r\n";
     if (close)
@@ -480,6 +488,7 @@ struct HttpListener::Impl
         c.deadline = std::numeric_limits<qint64>::max();
         HttpRequest request = c.parser.takeRequest();
         c.keepAlive = c.keepAlive && request.keepAlive;
+        const bool http10 = request.minorVersion == 0;
         c.parser.reset();
         c.continueSent = false;
         HttpResponse response;
@@ -489,7 +498,123 @@ struct HttpListener::Impl
             response = onRefusal(500, QStringLiteral("erro interno"), c.peer);
             response.close = true;
         }
+        if (response.stream)
+            return answerWhileMade(c, std::move(response), http10);
         return answer(c, std::move(response));
+    }
+
+    // Runs the answer's stream, sending what it writes as it writes it: this thread waits for
+    // the client (the connection is Busy, so no other thread touches it meanwhile).
+    bool answerWhileMade(Connection &c, HttpResponse response, bool http10)
+    {
+        // HTTP/1.0 knows no chunks: there the body ends where the connection does.
+        const Framing framing = http10 ? Framing::Close : Framing::Chunked;
+        const bool closing = response.close || !c.keepAlive || stopping || http10;
+        bool headSent = false;
+        bool lost = false;
+        QByteArray prefix;
+        const HttpBodySink send = [&](std::span<const QByteArrayView> parts) {
+            if (lost)
+                return false;
+            qsizetype size = 0;
+            for (const QByteArrayView part : parts)
+                size += part.size();
+            if (size == 0)
+                return true;
+            prefix.clear();
+            if (!headSent) {
+                // Whatever was still going out (a 100 Continue) goes first.
+                if (c.writing())
+                    prefix = c.out.mid(c.outAt) + std::exchange(c.outNext, QByteArray());
+                c.out.clear();
+                c.outAt = 0;
+                prefix += serialize(response, closing, options.keepAliveSeconds, false, framing);
+                headSent = true;
+            }
+            std::vector<QByteArrayView> all;
+            all.reserve(parts.size() + 2);
+            if (framing == Framing::Chunked)
+                prefix += QByteArray::number(size, 16) + "\r\n";
+            all.push_back(prefix);
+            all.insert(all.end(), parts.begin(), parts.end());
+            if (framing == Framing::Chunked)
+                all.push_back("\r\n");
+            lost = !sendNow(c, all);
+            return !lost;
+        };
+        HttpResponse whole;
+        try {
+            whole = response.stream(send);
+        } catch (...) {
+            lost = lost || headSent;
+            whole = onRefusal(500, QStringLiteral("erro interno"), c.peer);
+            whole.close = true;
+        }
+        if (lost) {
+            close(c);
+            return false;
+        }
+        if (!headSent) {
+            whole.stream = nullptr;
+            return answer(c, std::move(whole));
+        }
+        c.state = closing ? Connection::State::Closing : Connection::State::Idle;
+        c.since = Clock::now();
+        return queue(c,
+                     framing == Framing::Chunked ? QByteArrayLiteral("0\r\n\r\n") : QByteArray());
+    }
+
+    // Sends all the parts now, waiting for the socket to take them; false (the caller closes)
+    // when it fails or has not taken them all within the read timeout: a client reading a piece
+    // slower than that (under about 50 KiB/s for a listing's pieces) gives its worker back.
+    bool sendNow(Connection &c, std::vector<QByteArrayView> parts)
+    {
+        const Clock::time_point until = Clock::now() + seconds(options.readTimeoutSeconds);
+        size_t first = 0;
+        for (;;) {
+            while (first < parts.size() && parts[first].isEmpty())
+                ++first;
+            if (first == parts.size())
+                return true;
+            iovec v[16];
+            int n = 0;
+            for (size_t i = first; i < parts.size() && n < 16; ++i) {
+                if (!parts[i].isEmpty())
+                    v[n++] = {const_cast<char *>(parts[i].data()), size_t(parts[i].size())};
+            }
+            msghdr m{};
+            m.msg_iov = v;
+            m.msg_iovlen = size_t(n);
+            const ssize_t sent = ::sendmsg(c.fd, &m, MSG_NOSIGNAL);
+            if (sent > 0) {
+                c.lastWrite = Clock::now();
+                qsizetype left = sent;
+                while (left > 0) {
+                    QByteArrayView &p = parts[first];
+                    if (p.size() <= left) {
+                        left -= p.size();
+                        ++first;
+                    } else {
+                        p = p.sliced(left);
+                        left = 0;
+                    }
+                }
+                continue;
+            }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                const qint64 left = std::chrono::duration_cast<Ms>(until - Clock::now()).count();
+                pollfd p{c.fd, POLLOUT, 0};
+                int ready = 0;
+                do {
+                    ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+                } while (ready < 0 && errno == EINTR);
+                if (ready > 0)
+                    continue;
+            }
+            return false;
+        }
     }
 
     bool refuse(Connection &c, int status, const QString &reason)

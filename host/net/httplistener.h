@@ -10,8 +10,10 @@
 //     requestTimeoutSeconds, is answered 408 and the connection closed;
 //   - an idle persistent connection is closed after keepAliveSeconds;
 //   - at most maxConnections open at once; one more is answered 503 and closed.
-// Requests on one connection are handled one at a time, in order. Refusals of its own
-// (malformed, over a limit, too slow) are answered with the body the refusal handler builds.
+// Requests on one connection are handled one at a time, in order; an answer written while it is
+// made (HttpResponse::stream) goes out chunked (to HTTP/1.0, until the connection closes). Refusals
+// of its own (malformed, over a limit, too slow) are answered with the body the refusal handler
+// builds.
 #include "net/httprequest.h"
 
 #include <QByteArray>
@@ -21,6 +23,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 
 namespace fis {
 
@@ -41,6 +44,13 @@ struct HttpListenerOptions
     std::function<void(int threadIndex)> onThreadStop;
 };
 
+struct HttpResponse;
+
+// Sends the given bytes at once as the next part of a body written while it is made, waiting
+// for the client at most the read timeout at a time. False once the client is gone or has
+// stopped reading: the connection is then closed, and nothing more should be written.
+using HttpBodySink = std::function<bool(std::span<const QByteArrayView> parts)>;
+
 struct HttpResponse
 {
     int status = 200;
@@ -48,6 +58,10 @@ struct HttpResponse
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // extra ones
     bool close = false;                           // close the connection once it is sent
+    // A body written while it is made, instead of `body`: run on the worker thread right after
+    // the request handler. The head (this status, chunked, no Content-Length) goes out with the
+    // first bytes sent; when it sends nothing, the answer is the one it returns, as a whole.
+    std::function<HttpResponse(const HttpBodySink &send)> stream;
 };
 
 class HttpListener

@@ -1,5 +1,6 @@
 #include "rpcserver.h"
 
+#include "data/packet.h"
 #include "net/httplistener.h"
 #include "net/rpcargs.h"
 
@@ -101,6 +102,29 @@ HttpResponse cborAnswer(int status, const QByteArray &body, bool close = false)
     return r;
 }
 
+// Runs f; empty when it returned, else the error text a failed call answers for what it threw.
+template <class F>
+QString failureOf(F &&f, const QString &method)
+{
+    try {
+        f();
+        return QString();
+    } catch (const std::bad_alloc &) {
+        return QStringLiteral("Memória insuficiente no servidor de aplicação para o método %1.")
+            .arg(method);
+    } catch (const std::exception &e) {
+        const QString message = QString::fromUtf8(e.what());
+        return message.isEmpty() ? QStringLiteral("Erro no método %1.").arg(method) : message;
+    } catch (...) {
+        return QStringLiteral("Erro desconhecido no método %1.").arg(method);
+    }
+}
+
+QString unsupportedResult(const QString &method)
+{
+    return QStringLiteral("O método %1 devolveu um valor de tipo não suportado.").arg(method);
+}
+
 } // namespace
 
 QString argKindName(ArgKind kind)
@@ -157,7 +181,21 @@ struct RpcServer::Impl
         return cborAnswer(status, encodeResponse(RpcResponse::failure(message)), close);
     }
 
-    HttpResponse serve(HttpRequest &&request, const QString &peer, const RpcServer &server);
+    // One call up to its answer: a whole one, or (when the caller can send it so) a packet
+    // result whose rows are still to be read, with the rest of its answer.
+    struct Call
+    {
+        RpcAnswer answer;
+        std::shared_ptr<const PacketSource> rows; // set: the answer is sent while they are read
+        QByteArray okTail;                        // then: its end when the rows are all read
+        RpcCallLog entry;
+        std::chrono::steady_clock::time_point started;
+    };
+    Call call(const QString &object, const QByteArray &body, int threadIndex, const QString &peer,
+              bool mayStream) const;
+    HttpResponse stream(Call &call, const HttpBodySink &send) const;
+
+    HttpResponse serve(HttpRequest &&request, const QString &peer);
     HttpResponse health(const HttpRequest &request, const QString &peer) const;
 };
 
@@ -184,23 +222,30 @@ void RpcServer::addMethod(const QString &object, const QString &method, QList<Rp
 RpcAnswer RpcServer::handle(const QString &object, const QByteArray &body, int threadIndex,
                             const QString &peer) const
 {
-    const auto started = std::chrono::steady_clock::now();
-    RpcCallLog entry;
+    return d->call(object, body, threadIndex, peer, false).answer;
+}
+
+RpcServer::Impl::Call RpcServer::Impl::call(const QString &object, const QByteArray &body,
+                                            int threadIndex, const QString &peer,
+                                            bool mayStream) const
+{
+    Call call;
+    call.started = std::chrono::steady_clock::now();
+    RpcCallLog &entry = call.entry;
     entry.object = object;
     entry.threadIndex = threadIndex;
     entry.peer = peer;
 
     auto finish = [&](int status, RpcOutcome outcome, const RpcResponse &response,
                       QByteArray encoded = {}) {
-        RpcAnswer answer;
-        answer.status = status;
-        answer.body = encoded.isEmpty() ? encodeResponse(response) : encoded;
+        call.answer.status = status;
+        call.answer.body = encoded.isEmpty() ? encodeResponse(response) : encoded;
         entry.outcome = outcome;
         entry.error = response.ok ? QString() : response.error;
         entry.duration = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now() - started);
-        d->log(entry);
-        return answer;
+            std::chrono::steady_clock::now() - call.started);
+        log(entry);
+        return std::move(call);
     };
     auto reject = [&](int status, const QString &message) {
         return finish(status, RpcOutcome::Rejected, RpcResponse::failure(message));
@@ -213,8 +258,8 @@ RpcAnswer RpcServer::handle(const QString &object, const QByteArray &body, int t
     entry.method = request.method;
     entry.operatorName = request.operatorName;
 
-    const auto obj = d->objects.constFind(object);
-    if (obj == d->objects.cend())
+    const auto obj = objects.constFind(object);
+    if (obj == objects.cend())
         return reject(404, QStringLiteral("Objeto de servidor desconhecido: %1.").arg(object));
     const auto found = obj->constFind(request.method);
     if (found == obj->cend())
@@ -248,38 +293,90 @@ RpcAnswer RpcServer::handle(const QString &object, const QByteArray &body, int t
         return finish(200, RpcOutcome::Failed, RpcResponse::failure(message));
     };
     RpcResponse response;
-    try {
-        response.result = method.handler(request.args, context);
-    } catch (const std::bad_alloc &) {
-        return failed(QStringLiteral("Memória insuficiente no servidor de aplicação para o "
-                                     "método %1.")
-                          .arg(request.method));
-    } catch (const std::exception &e) {
-        const QString message = QString::fromUtf8(e.what());
-        return failed(message.isEmpty() ? QStringLiteral("Erro no método %1.").arg(request.method)
-                                        : message);
-    } catch (...) {
-        return failed(QStringLiteral("Erro desconhecido no método %1.").arg(request.method));
-    }
+    QString error =
+        failureOf([&] { response.result = method.handler(request.args, context); }, request.method);
+    if (!error.isEmpty())
+        return failed(error);
     response.result = normalized(response.result);
     for (qsizetype i = 0; i < method.params.size(); ++i) {
         if (method.params[i].byRef)
             response.out.insert(int(i), normalized(request.args[i]));
     }
+    const DataPacket packet = kindOf(response.result) == VariantKind::Packet
+                                  ? response.result.value<DataPacket>()
+                                  : DataPacket();
     // Encoded here so that a value of an unsupported type fails this call, not the server.
+    try {
+        if (mayStream && packet.source) {
+            call.okTail = encodeStreamedTail(response);
+            call.rows = packet.source;
+            return call; // logged once it is sent
+        }
+    } catch (const std::invalid_argument &) {
+        return failed(unsupportedResult(request.method));
+    }
+    // Rows still to be read are read now, failing the call as the handler would.
+    if (packet.source) {
+        error = failureOf([&] { response.result = makePacket(DataPacket(packet.encoded())); },
+                          request.method);
+        if (!error.isEmpty())
+            return failed(error);
+    }
     QByteArray encoded;
     try {
         encoded = encodeResponse(response);
     } catch (const std::invalid_argument &) {
-        return failed(QStringLiteral("O método %1 devolveu um valor de tipo não suportado.")
-                          .arg(request.method));
+        return failed(unsupportedResult(request.method));
     }
     return finish(200, RpcOutcome::Ok, response, encoded);
 }
 
+// Right after the call, on its worker thread: the packet's pieces go out as its rows are read.
+HttpResponse RpcServer::Impl::stream(Call &call, const HttpBodySink &send) const
+{
+    RpcCallLog &entry = call.entry;
+    bool begun = false;
+    bool gone = false;
+    QByteArray head;
+    const auto sink = [&](QByteArrayView piece) {
+        head = begun ? QByteArray() : encodeStreamedHead();
+        begun = true;
+        head += encodePieceHead(piece.size());
+        const QByteArrayView parts[] = {head, piece};
+        if (!send(parts)) {
+            gone = true;
+            throw std::runtime_error("client gone");
+        }
+    };
+    QString error = failureOf(
+        [&] {
+            PacketWriter writer(call.rows->fields(), sink);
+            call.rows->writeRows(writer);
+            writer.finish();
+        },
+        entry.method);
+    HttpResponse whole;
+    if (!begun) {
+        // Failed before its first piece: answered as any failed call.
+        whole = cborAnswer(200, encodeResponse(RpcResponse::failure(error)));
+    } else if (!gone) {
+        const QByteArray tail =
+            error.isEmpty() ? call.okTail : encodeStreamedTail(RpcResponse::failure(error));
+        const QByteArrayView parts[] = {tail};
+        gone = !send(parts);
+    }
+    if (gone)
+        error = QStringLiteral("A conexão com o cliente caiu durante a resposta.");
+    entry.outcome = error.isEmpty() ? RpcOutcome::Ok : RpcOutcome::Failed;
+    entry.error = error;
+    entry.duration = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - call.started);
+    log(entry);
+    return whole;
+}
+
 // On a worker thread, with the whole request read.
-HttpResponse RpcServer::Impl::serve(HttpRequest &&request, const QString &peer,
-                                    const RpcServer &server)
+HttpResponse RpcServer::Impl::serve(HttpRequest &&request, const QString &peer)
 {
     if (request.path == "/health")
         return health(request, peer);
@@ -304,8 +401,13 @@ HttpResponse RpcServer::Impl::serve(HttpRequest &&request, const QString &peer,
                        QStringLiteral("Tipo de conteúdo não suportado: \"%1\" (esperado %2).")
                            .arg(QString::fromUtf8(type), QLatin1String(kRpcContentType)),
                        object, peer);
-    const RpcAnswer answer = server.handle(object, request.body, t_workerIndex, peer);
-    return cborAnswer(answer.status, answer.body);
+    auto prepared = std::make_shared<Call>(call(object, request.body, t_workerIndex, peer, true));
+    HttpResponse answer = cborAnswer(prepared->answer.status, prepared->answer.body);
+    if (prepared->rows)
+        answer.stream = [this, prepared](const HttpBodySink &send) {
+            return stream(*prepared, send);
+        };
+    return answer;
 }
 
 HttpResponse RpcServer::Impl::health(const HttpRequest &request, const QString &peer) const
@@ -359,7 +461,7 @@ bool RpcServer::start()
     d->listener = std::make_unique<HttpListener>(
         http,
         [this](HttpRequest &&request, const QString &peer) {
-            return d->serve(std::move(request), peer, *this);
+            return d->serve(std::move(request), peer);
         },
         [this](int status, const QString &reason, const QString &peer) {
             return d->refusal(status, QStringLiteral("Pedido recusado: %1.").arg(reason), QString(),

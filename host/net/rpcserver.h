@@ -9,6 +9,10 @@
 // method may receive (see net/rpcargs.h), missing token and every exception thrown by a handler
 // is answered with an error response; the server stays up.
 //
+// A packet result whose rows are still to be read (DataPacket::source) is sent while they are
+// read, on the call's worker thread right after its handler (docs/protocol.md); rows that fail
+// part way fail the call at the end of that answer.
+//
 // GET /health answers 200 "ok" when the health check passes (503 with its reason otherwise),
 // without token: it says nothing but whether the server can work.
 #include "data/variant.h"
@@ -95,8 +99,8 @@ struct RpcServerOptions
     // Run on each worker thread when it starts and just before it ends (after stop()).
     std::function<void(int threadIndex)> onThreadStart;
     std::function<void(int threadIndex)> onThreadStop;
-    // One entry per answered call, run on the worker thread once the answer is built; must be
-    // thread-safe.
+    // One entry per answered call, run on the worker thread once the answer is built (one sent
+    // while its rows are read: once it has ended, with how it ended); must be thread-safe.
     std::function<void(const RpcCallLog &)> onCall;
 };
 
@@ -132,7 +136,8 @@ public:
     QString errorString() const;
 
     // The whole handling of one request body, without the network: decode, check, dispatch,
-    // encode. Used by the listener; public for tests and tools. Does not check the token.
+    // encode (a packet whose rows are still to be read is read here, whole). Public for tests
+    // and tools. Does not check the token.
     RpcAnswer handle(const QString &object, const QByteArray &body, int threadIndex = -1,
                      const QString &peer = {}) const;
 

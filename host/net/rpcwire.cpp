@@ -227,6 +227,44 @@ QByteArray encodeResponse(const RpcResponse &response)
     return bytes;
 }
 
+QByteArray encodeStreamedHead()
+{
+    QByteArray out("\xBF\x66result", 8);
+    appendHead(out, 6, kCborTagPacket);
+    out.append(char(0x5F));
+    return out;
+}
+
+QByteArray encodePieceHead(qsizetype size)
+{
+    QByteArray out;
+    appendHead(out, 2, quint64(size));
+    return out;
+}
+
+QByteArray encodeStreamedTail(const RpcResponse &response)
+{
+    QByteArray bytes;
+    QCborStreamWriter writer(&bytes); // writes from the array's start: the ends go around it
+    writer.append(QLatin1String("ok"));
+    writer.append(response.ok);
+    if (response.ok) {
+        writer.append(QLatin1String("out"));
+        writer.startMap(quint64(response.out.size()));
+        for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
+            if (it.key() < 0)
+                throw std::invalid_argument("negative by-reference position");
+            writer.append(quint64(it.key()));
+            writeVariant(writer, it.value());
+        }
+        writer.endMap();
+    } else {
+        writer.append(QLatin1String("error"));
+        writer.append(response.error);
+    }
+    return char(0xFF) + bytes + char(0xFF); // the packet's end, ..., the map's end
+}
+
 bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error)
 {
     if (bytes.isEmpty())

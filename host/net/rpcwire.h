@@ -53,6 +53,13 @@ struct RpcResponse
 QByteArray encodeRequest(const RpcRequest &request);
 QByteArray encodeResponse(const RpcResponse &response);
 
+// An answer whose packet result is sent while it is read (docs/protocol.md): the head up to the
+// packet's first piece, the head of each piece (a definite byte string of `size` bytes), and the
+// tail from the end of the packet on: "ok" with "out" from `response`, or "error" when !ok.
+QByteArray encodeStreamedHead();
+QByteArray encodePieceHead(qsizetype size);
+QByteArray encodeStreamedTail(const RpcResponse &response);
+
 // Pure decoders: bytes in, value or a readable (Portuguese) reason out. They never throw and
 // never read past the given bytes; on failure *out is left untouched.
 bool decodeRequest(const QByteArray &bytes, RpcRequest *out, QString *error);

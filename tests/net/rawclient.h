@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 
 namespace fis::test {
 
@@ -19,6 +20,7 @@ struct RawAnswer
     int status = 0; // 0: no whole answer arrived
     QByteArray head;
     QByteArray body;
+    int chunks = 0; // HTTP chunks of a chunked body
 };
 
 class RawClient
@@ -51,7 +53,7 @@ public:
         return true;
     }
 
-    // One answer: head, then as many body bytes as its Content-Length says.
+    // One answer: head, then as many body bytes as its Content-Length says, or its chunks.
     RawAnswer answer(int timeoutMs)
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -61,6 +63,8 @@ public:
             if (!readMore(until))
                 return a;
         a.head = m_in.left(end + 4);
+        if (a.head.toLower().contains("transfer-encoding: chunked"))
+            return chunkedAnswer(std::move(a), until);
         qsizetype length = 0;
         for (const QByteArray &line : a.head.split('\n'))
             if (line.toLower().startsWith("content-length:"))
@@ -84,8 +88,43 @@ public:
         }
         return m_eof;
     }
+    // Everything received until the server closed (empty when it did not within the time).
+    QByteArray untilClosed(int timeoutMs)
+    {
+        return closedWithin(timeoutMs) ? std::exchange(m_in, QByteArray()) : QByteArray();
+    }
 
 private:
+    RawAnswer chunkedAnswer(RawAnswer a, std::chrono::steady_clock::time_point until)
+    {
+        qsizetype at = a.head.size();
+        QByteArray body;
+        for (;;) {
+            qsizetype eol = -1;
+            while ((eol = m_in.indexOf("\r\n", at)) < 0)
+                if (!readMore(until))
+                    return a;
+            bool ok = false;
+            const qsizetype size = m_in.mid(at, eol - at).toLongLong(&ok, 16);
+            if (!ok)
+                return a;
+            while (m_in.size() < eol + 2 + size + 2)
+                if (!readMore(until))
+                    return a;
+            if (m_in.mid(eol + 2 + size, 2) != "\r\n")
+                return a;
+            at = eol + 2 + size + 2;
+            if (size == 0)
+                break;
+            body += m_in.mid(eol + 2, size);
+            ++a.chunks;
+        }
+        m_in.remove(0, at);
+        a.body = body;
+        a.status = a.head.mid(9, 3).toInt();
+        return a;
+    }
+
     bool readMore(std::chrono::steady_clock::time_point until)
     {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
