@@ -178,6 +178,24 @@ Content emptyContent(const QList<FieldDef> &defs)
     return c;
 }
 
+Content copyContent(const Content &content)
+{
+    Content copy;
+    copy.cols.reserve(content.cols.size());
+    for (const Column &c : content.cols) {
+        Column &d = copy.cols.emplace_back(c.type, c.size);
+        d.text.append(c.text.data(), c.text.size());
+        d.start = c.start;
+        d.len = c.len;
+        d.num = c.num;
+        d.nullBits = c.nullBits;
+    }
+    copy.rows = content.rows;
+    copy.alive = content.alive;
+    copy.natural = content.natural;
+    return copy;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Conversions
 

@@ -136,9 +136,20 @@ Content emptyContent(const QList<FieldDef> &defs);
 
 // Decodes a packet completely. Columns follow `declared` (packet fields bound by name, missing
 // ones null, extra ones ignored). When `declared` is empty the packet's own fields are used and
-// returned in *packetFields. Throws PacketError.
+// returned in *packetFields. Throws PacketError; its row numbers count rowBase rows before
+// these (a piece of a longer packet).
 Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
-                     QList<PacketField> *packetFields);
+                     QList<PacketField> *packetFields, qint32 rowBase = 0);
+
+// Reads one row in the form this system writes (definite row and texts, nulls, doubles and
+// floats, tagged dates) at p, appending its cells to the bound columns (bind: packet column ->
+// content column, -1 unbound) and advancing p. False as soon as anything is not plainly valid in
+// that form or the row does not end before `end`: some cells may then have been appended.
+bool readRowDirect(const uchar *&p, const uchar *end, Content &content,
+                   const std::vector<int> &bind);
+
+// A copy of a content (the columns' arenas included).
+Content copyContent(const Content &content);
 
 // Whether rows in the form this system writes are read straight from the bytes (the default)
 // or every packet goes through the stream reader; both load the same (tests compare them).
