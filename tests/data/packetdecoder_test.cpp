@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace fis;
 
 namespace {
@@ -148,5 +150,61 @@ TEST(PacketDecoder, InAnyPiecesItDecodesAndRefusesAsTheWholeDecode)
         }
         EXPECT_GT(refused, good.size());
         ASSERT_EQ(piecesOutcome(good + char(0), {good.size()}), "refused");
+    }
+}
+
+TEST(PacketDecoder, ASetLoadsADecodedPacketAsItsBytesAndCopiesItOnlyWhenChanged)
+{
+    const QByteArray bytes = buildPacket(kFields, kRows).bytes;
+    const auto decoded = [&] {
+        PacketDecoder decoder;
+        decoder.feed(streamed(kRows));
+        return decoder.finish();
+    };
+    // Adopted fields; declared alike (a wider text); declared otherwise (a narrower text, a
+    // fixed text of another size, a field missing, a float read as text): each loads as the bytes.
+    const std::vector<std::function<void(ClientDataSet &)>> shapes{
+        [](ClientDataSet &) {},
+        [](ClientDataSet &s) {
+            s.addField(FieldDef::string("name", 9));
+            s.addField(FieldDef::fixed("FLAG", 3));
+            s.addField(FieldDef::floating("VALUE"));
+            s.addField(FieldDef::dateTime("DUE"));
+        },
+        [](ClientDataSet &s) {
+            s.addField(FieldDef::string("NAME", 2));
+            s.addField(FieldDef::fixed("FLAG", 4));
+            s.addField(FieldDef::string("VALUE", 20));
+            s.addField(FieldDef::dateTime("OTHER"));
+        }};
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        ClientDataSet fromBytes("cdsBytes"), fromDecoded("cdsDecoded");
+        shapes[i](fromBytes);
+        shapes[i](fromDecoded);
+        fromBytes.setData(DataPacket(bytes));
+        const DataPacket packet = decoded();
+        fromDecoded.setData(packet);
+        EXPECT_EQ(packet.decoded.use_count(), i < 2 ? 2 : 1) << "shared only in its own fields";
+        ASSERT_EQ(fromDecoded.data().bytes, fromBytes.data().bytes) << "shape " << i;
+        ASSERT_EQ(fromDecoded.fields().size(), fromBytes.fields().size());
+        for (qsizetype f = 0; f < fromBytes.fields().size(); ++f)
+            EXPECT_EQ(fromDecoded.fields()[f]->displayText(), fromBytes.fields()[f]->displayText());
+
+        // Changes (an edit, an append, a delete) go to the set's own copy, never to the packet.
+        const QByteArray before = packet.encoded();
+        fromDecoded.edit();
+        fromDecoded.fields()[0]->setAsString(QStringLiteral("Z"));
+        fromDecoded.post();
+        EXPECT_EQ(packet.decoded.use_count(), 1);
+        fromDecoded.appendRecord({Variant("N")});
+        fromDecoded.last();
+        fromDecoded.deleteRecord();
+        fromDecoded.first();
+        EXPECT_EQ(fromDecoded.fields()[0]->asString(), QStringLiteral("Z"));
+        EXPECT_EQ(packet.encoded(), before) << "shape " << i;
+        ClientDataSet again("cdsAgain");
+        shapes[i](again);
+        again.setData(packet);
+        EXPECT_EQ(again.data().bytes, fromBytes.data().bytes);
     }
 }
