@@ -1,6 +1,10 @@
 #include "data/packetdecoder.h"
 #include "data/storage_p.h"
 
+#include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <limits>
 
 namespace fis {
@@ -177,6 +181,7 @@ struct PacketDecoder::Private
     std::vector<int> bind;
     bool definite = false;
     quint64 rowsLeft = 0; // definite rows still to come
+    qint32 reserved = 0;  // rows the columns have room for
 
     // Reads what it can of `bytes`; answers how many bytes it consumed.
     qsizetype take(QByteArrayView bytes)
@@ -248,6 +253,8 @@ struct PacketDecoder::Private
             }
             if (content.rows == std::numeric_limits<qint32>::max())
                 refuse(QStringLiteral("linhas demais"));
+            if (content.rows == reserved)
+                reserveMore();
             const uchar *row = p;
             if (!detail::readRowDirect(p, end, content, bind)) {
                 truncateRows(content, content.rows);
@@ -273,6 +280,21 @@ struct PacketDecoder::Private
                 return;
             }
         }
+    }
+
+    // Room for more rows, in steps of half what there is: with no count to trust, the columns
+    // grow, and a step of double would leave up to half of them unused.
+    void reserveMore()
+    {
+        reserved = qint32(std::min<qint64>(std::max<qint64>(4096, qint64(reserved) * 3 / 2),
+                                           std::numeric_limits<qint32>::max()));
+        for (detail::Column &c : content.cols)
+            c.reserve(reserved);
+#ifdef __GLIBC__
+        // The columns left behind are free now, but the allocator keeps them: hand them back.
+        if (reserved > 65536)
+            malloc_trim(0);
+#endif
     }
 
     DataPacket finishRows()
