@@ -153,8 +153,11 @@ void truncateRows(detail::Content &content, qint32 rows)
             c.len.resize(size_t(rows));
         } else {
             c.num.resize(size_t(rows));
-            if (c.type == FieldType::Float)
+            if (c.type == FieldType::Float) {
                 c.nullBits.resize((size_t(rows) + 63) / 64);
+                if (rows & 63) // the flags of the dropped rows are clear again
+                    c.nullBits.back() &= (quint64(1) << (rows & 63)) - 1;
+            }
         }
     }
 }
@@ -172,7 +175,6 @@ struct PacketDecoder::Private
     Stage stage = Stage::Head;
     QByteArray pending;    // bytes not decoded yet (in Whole: all of them)
     qsizetype retryAt = 0; // a part not yet whole is read again once this many bytes wait
-    bool fed = false;
     QString error; // once refused
 
     QByteArray head; // the packet's bytes before its rows
@@ -325,7 +327,6 @@ void PacketDecoder::feed(QByteArrayView bytes)
         throw PacketError(d->error);
     if (bytes.isEmpty())
         return;
-    d->fed = true;
     if (d->stage == Private::Stage::Whole) {
         d->pending.append(bytes.data(), bytes.size());
         return;
