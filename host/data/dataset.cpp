@@ -1170,12 +1170,16 @@ void ClientDataSet::setData(const DataPacket &packet)
     QList<PacketField> packetFields;
     std::shared_ptr<const Content> fresh;
     // A packet decoded as it arrived, in the set's own fields, is loaded as it is: shared, and
-    // copied on the set's first change. In other fields it is read as its bytes would be.
+    // copied on the set's first change. In other fields it is loaded from its columns as its
+    // bytes would be.
     const bool share =
         packet.decoded && (adopt || fitsAsDecoded(d->defs(), packet.decoded->fields));
     if (share) {
         packetFields = packet.decoded->fields;
         fresh = std::shared_ptr<const Content>(packet.decoded, &packet.decoded->content);
+    } else if (packet.decoded) {
+        packetFields = packet.decoded->fields;
+        fresh = std::make_shared<Content>(detail::loadDecoded(*packet.decoded, d->defs()));
     } else {
         fresh = std::make_shared<Content>(detail::decodePacket(
             packet.encoded(), adopt ? QList<FieldDef>() : d->defs(), &packetFields));

@@ -733,6 +733,142 @@ void setDirectRowReading(bool on)
     directRowReading.store(on, std::memory_order_relaxed);
 }
 
+namespace {
+
+// One value of a decoded packet, loaded into a declared field as the whole decode loads the
+// packet's bytes: the value as they hold it (a fixed text padded), cut and converted alike.
+class DecodedLoader
+{
+public:
+    DecodedLoader(Column &dst, const FieldDef &def) : m_dst(dst), m_def(def) {}
+
+    void append(const Column &src, qint32 row)
+    {
+        if (src.isNull(row)) {
+            m_dst.appendNull();
+            return;
+        }
+        switch (src.type) {
+        case FieldType::String:
+        case FieldType::FixedString:
+            if (!m_dst.isText()) {
+                store(Variant(src.string(row)));
+            } else if (src.type == FieldType::String) {
+                appendText(src.utf8(row));
+            } else {
+                appendText(src.string(row).toUtf8());
+            }
+            return;
+        case FieldType::Float:
+            number(src.num[size_t(row)], false);
+            return;
+        case FieldType::DateTime:
+            number(src.num[size_t(row)], m_dst.type != FieldType::Float);
+            return;
+        }
+    }
+
+private:
+    void appendText(QByteArrayView utf8)
+    {
+        qsizetype n = utf8Cut(utf8.data(), utf8.size(), m_dst.size);
+        if (m_dst.type == FieldType::FixedString)
+            while (n > 0 && utf8[n - 1] == ' ')
+                --n;
+        const qsizetype begin = m_dst.text.size();
+        if (begin + n > qsizetype(UINT32_MAX))
+            throw PacketError(QStringLiteral("texto grande demais"));
+        m_dst.text.append(utf8.data(), n);
+        m_dst.start.push_back(quint32(begin));
+        m_dst.len.push_back(quint32(n));
+    }
+    void number(double d, bool isDate)
+    {
+        if ((isDate || m_dst.type == FieldType::DateTime) && !TDateTime(d).inRange())
+            throw PacketError(QStringLiteral("data fora do intervalo (anos 1 a 9999)"));
+        if (m_dst.isText()) {
+            store(Variant(isDate ? dateToText(TDateTime(d)) : floatToText(d)));
+            return;
+        }
+        const qint32 at = m_dst.rowCount();
+        m_dst.num.push_back(d);
+        if (m_dst.type == FieldType::Float && (at & 63) == 0)
+            m_dst.nullBits.push_back(0);
+    }
+    void store(const Variant &v)
+    {
+        Variant converted;
+        try {
+            converted = convertForField(v, m_dst.type, m_dst.size, m_def.name);
+        } catch (const DataSetError &e) {
+            throw PacketError(e.message());
+        }
+        const qint32 at = m_dst.rowCount();
+        m_dst.appendNull();
+        m_dst.set(at, converted);
+    }
+
+    Column &m_dst;
+    FieldDef m_def;
+};
+
+} // namespace
+
+Content loadDecoded(const DecodedPacket &packet, const QList<FieldDef> &declared)
+{
+    const QList<PacketField> &fields = packet.fields;
+    const Content &from = packet.content;
+    Content content = emptyContent(declared);
+    // Packet columns bind to declared ones by name, as in the whole decode.
+    std::vector<int> bind(size_t(fields.size()), -1);
+    std::vector<bool> bound(size_t(declared.size()), false);
+    for (qsizetype p = 0; p < fields.size(); ++p) {
+        for (qsizetype t = 0; t < declared.size(); ++t) {
+            if (!bound[size_t(t)] &&
+                declared[t].name.compare(fields[p].name, Qt::CaseInsensitive) == 0) {
+                bind[size_t(p)] = int(t);
+                bound[size_t(t)] = true;
+                break;
+            }
+        }
+    }
+    const qint32 rows = qint32(from.natural.size());
+    for (size_t t = 0; t < bound.size(); ++t)
+        content.cols[t].reserve(rows);
+    // The bound packet columns, each with its loader.
+    std::vector<std::pair<size_t, DecodedLoader>> loaders;
+    for (size_t p = 0; p < bind.size(); ++p)
+        if (const int t = bind[p]; t >= 0)
+            loaders.emplace_back(p, DecodedLoader(content.cols[size_t(t)], declared[t]));
+    for (qint32 i = 0; i < rows; ++i) {
+        const qint32 row = from.natural[size_t(i)];
+        for (auto &[p, loader] : loaders) {
+            try {
+                loader.append(from.cols[p], row);
+            } catch (const PacketError &e) {
+                throw PacketError(
+                    QStringLiteral("Pacote de dados inválido: %1 (linha %2, campo %3).")
+                        .arg(e.message())
+                        .arg(i + 1)
+                        .arg(declared[bind[p]].name));
+            }
+        }
+    }
+    for (size_t t = 0; t < bound.size(); ++t) {
+        Column &c = content.cols[t];
+        if (!bound[t])
+            for (qint32 i = 0; i < rows; ++i)
+                c.appendNull();
+        c.text.shrinkToFit();
+    }
+    content.rows = rows;
+    content.alive.assign(size_t(rows), 1);
+    content.natural.resize(size_t(rows));
+    for (qint32 i = 0; i < rows; ++i)
+        content.natural[size_t(i)] = i;
+    return content;
+}
+
 Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
                      QList<PacketField> *packetFields, qint32 rowBase)
 {

@@ -141,6 +141,10 @@ Content emptyContent(const QList<FieldDef> &defs);
 Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
                      QList<PacketField> *packetFields, qint32 rowBase = 0);
 
+// A packet decoded in its own fields, loaded into declared ones as decodePacket would load its
+// bytes (bound by name, missing fields null, texts cut, values converted). Throws PacketError.
+Content loadDecoded(const DecodedPacket &packet, const QList<FieldDef> &declared);
+
 // Reads one row in the form this system writes (definite row and texts, nulls, doubles and
 // floats, tagged dates) at p, appending its cells to the bound columns (bind: packet column ->
 // content column, -1 unbound) and advancing p. False as soon as anything is not plainly valid in

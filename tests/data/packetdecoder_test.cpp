@@ -162,7 +162,9 @@ TEST(PacketDecoder, ASetLoadsADecodedPacketAsItsBytesAndCopiesItOnlyWhenChanged)
         return decoder.finish();
     };
     // Adopted fields; declared alike (a wider text); declared otherwise (a narrower text, a
-    // fixed text of another size, a field missing, a float read as text): each loads as the bytes.
+    // fixed text of another size, a field missing, a float read as text; a date as a fixed text,
+    // a fixed text as a text, a float as a date, an extra packet field; a text that is no
+    // number): each loads, or is refused, as the bytes.
     const std::vector<std::function<void(ClientDataSet &)>> shapes{
         [](ClientDataSet &) {},
         [](ClientDataSet &s) {
@@ -176,13 +178,30 @@ TEST(PacketDecoder, ASetLoadsADecodedPacketAsItsBytesAndCopiesItOnlyWhenChanged)
             s.addField(FieldDef::fixed("FLAG", 4));
             s.addField(FieldDef::string("VALUE", 20));
             s.addField(FieldDef::dateTime("OTHER"));
+        },
+        [](ClientDataSet &s) {
+            s.addField(FieldDef::fixed("DUE", 12));
+            s.addField(FieldDef::string("FLAG", 2));
+            s.addField(FieldDef::dateTime("VALUE"));
+            s.addField(FieldDef::fixed("NAME", 3));
+        },
+        [](ClientDataSet &s) {
+            s.addField(FieldDef::floating("FLAG"));
+            s.addField(FieldDef::floating("DUE"));
         }};
     for (size_t i = 0; i < shapes.size(); ++i) {
         ClientDataSet fromBytes("cdsBytes"), fromDecoded("cdsDecoded");
         shapes[i](fromBytes);
         shapes[i](fromDecoded);
-        fromBytes.setData(DataPacket(bytes));
         const DataPacket packet = decoded();
+        try {
+            fromBytes.setData(DataPacket(bytes));
+        } catch (const PacketError &) {
+            // Refused alike, and the set stays as it was (closed).
+            EXPECT_THROW(fromDecoded.setData(packet), PacketError) << "shape " << i;
+            EXPECT_FALSE(fromDecoded.active());
+            continue;
+        }
         fromDecoded.setData(packet);
         EXPECT_EQ(packet.decoded.use_count(), i < 2 ? 2 : 1) << "shared only in its own fields";
         ASSERT_EQ(fromDecoded.data().bytes, fromBytes.data().bytes) << "shape " << i;
@@ -200,7 +219,7 @@ TEST(PacketDecoder, ASetLoadsADecodedPacketAsItsBytesAndCopiesItOnlyWhenChanged)
         fromDecoded.last();
         fromDecoded.deleteRecord();
         fromDecoded.first();
-        EXPECT_EQ(fromDecoded.fields()[0]->asString(), QStringLiteral("Z"));
+        EXPECT_EQ(fromDecoded.fields()[0]->asString().trimmed(), QStringLiteral("Z"));
         EXPECT_EQ(packet.encoded(), before) << "shape " << i;
         ClientDataSet again("cdsAgain");
         shapes[i](again);
