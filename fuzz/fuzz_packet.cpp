@@ -4,7 +4,8 @@
 // memory by a claimed size; whatever it accepts must read, show and encode again to a packet
 // that reads back the same. Rows read straight from the bytes must load exactly as through the
 // stream reader (or be refused with the same words). Fed in two pieces, split where the last two
-// bytes of the input say, the decoder of pieces must decode or refuse as the whole decode does.
+// bytes of the input say, the decoder of pieces must decode or refuse as the whole decode does,
+// and what it decodes must load into declared fields as its bytes do.
 #include "data/dataset.h"
 #include "data/packet.h"
 #include "data/packetdecoder.h"
@@ -106,6 +107,22 @@ QByteArray wholeDecode(const QByteArray &bytes)
     }
 }
 
+// A set with declared fields loaded from the packet: its content encoded again, or the refusal.
+QByteArray declaredLoad(const DataPacket &packet)
+{
+    ClientDataSet set(QStringLiteral("cdsFuzz"));
+    set.addField(FieldDef::string("A", 4));
+    set.addField(FieldDef::fixed("B", 1));
+    set.addField(FieldDef::floating("C"));
+    set.addField(FieldDef::dateTime("D"));
+    try {
+        set.setData(packet);
+        return set.data().bytes;
+    } catch (const PacketError &) {
+        return "refused";
+    }
+}
+
 QByteArray piecesDecode(const QByteArray &bytes, qsizetype split)
 {
     PacketDecoder decoder;
@@ -113,6 +130,9 @@ QByteArray piecesDecode(const QByteArray &bytes, qsizetype split)
         decoder.feed(QByteArrayView(bytes).first(split));
         decoder.feed(QByteArrayView(bytes).sliced(split));
         const DataPacket p = decoder.finish();
+        // Loaded from its columns into other fields as from its bytes.
+        if (declaredLoad(p) != declaredLoad(DataPacket(p.encoded())))
+            std::abort();
         return detail::encodeContent(defsOf(p.decoded->fields), p.decoded->content,
                                      p.decoded->content.natural);
     } catch (const PacketError &e) {

@@ -87,7 +87,8 @@ int main(int argc, char **argv)
     QByteArray pieces;
     PacketWriter writer(
         fields, [&](QByteArrayView p) { pieces += p.toByteArray(); }, 16);
-    for (const QVariantList &row : PacketReader(rows).rows())
+    const PacketReader reader(rows);
+    for (const QVariantList &row : reader.rows())
         writer.addRow(row);
     writer.finish();
     ok &= save(packets, n++, pieces + QByteArray::fromHex("0031"));
