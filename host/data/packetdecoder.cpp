@@ -2,9 +2,6 @@
 #include "data/storage_p.h"
 
 #include <algorithm>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <limits>
 
 namespace fis {
@@ -175,7 +172,7 @@ struct PacketDecoder::Private
     Stage stage = Stage::Head;
     QByteArray pending;    // bytes not decoded yet (in Whole: all of them)
     qsizetype retryAt = 0; // a part not yet whole is read again once this many bytes wait
-    QString error; // once refused
+    QString error;         // once refused
 
     QByteArray head; // the packet's bytes before its rows
     QList<PacketField> fields;
@@ -285,18 +282,14 @@ struct PacketDecoder::Private
     }
 
     // Room for more rows, in steps of half what there is: with no count to trust, the columns
-    // grow, and a step of double would leave up to half of them unused.
+    // grow, and a step of double would leave up to half of them unused. (A large column's old
+    // array goes back to the system at once: see ColumnAllocator.)
     void reserveMore()
     {
         reserved = qint32(std::min<qint64>(std::max<qint64>(4096, qint64(reserved) * 3 / 2),
                                            std::numeric_limits<qint32>::max()));
         for (detail::Column &c : content.cols)
             c.reserve(reserved);
-#ifdef __GLIBC__
-        // The columns left behind are free now, but the allocator keeps them: hand them back.
-        if (reserved > 65536)
-            malloc_trim(0);
-#endif
     }
 
     DataPacket finishRows()

@@ -1,5 +1,7 @@
 #include "data/storage_p.h"
 
+#include <sys/mman.h>
+
 #include <QDateTime>
 #include <QLocale>
 
@@ -10,6 +12,37 @@
 #include <new>
 
 namespace fis::detail {
+
+// ---------------------------------------------------------------------------------------------
+// Column arrays
+
+namespace {
+constexpr size_t kMappedBytes = 256 * 1024; // from this size on an array is mapped
+}
+
+void *allocateColumnBytes(size_t bytes)
+{
+    if (bytes >= kMappedBytes) {
+        void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        return p;
+    }
+    void *p = std::malloc(std::max<size_t>(bytes, 1));
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+void freeColumnBytes(void *p, size_t bytes)
+{
+    if (!p)
+        return;
+    if (bytes >= kMappedBytes)
+        munmap(p, bytes);
+    else
+        std::free(p);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Arena

@@ -59,16 +59,38 @@ private:
     qsizetype m_cap = 0;
 };
 
+void *allocateColumnBytes(size_t bytes); // throws std::bad_alloc
+void freeColumnBytes(void *p, size_t bytes);
+
+// The allocator of the columns' arrays. A large array is mapped straight from the system, so that
+// the room a growing column leaves behind is given back at once rather than kept in the heap
+// (a listing decoded as it arrives grows its columns many times).
+template <class T>
+struct ColumnAllocator
+{
+    using value_type = T;
+    ColumnAllocator() = default;
+    template <class U>
+    ColumnAllocator(const ColumnAllocator<U> &)
+    {}
+    T *allocate(size_t n) { return static_cast<T *>(allocateColumnBytes(n * sizeof(T))); }
+    void deallocate(T *p, size_t n) { freeColumnBytes(p, n * sizeof(T)); }
+    friend bool operator==(const ColumnAllocator &, const ColumnAllocator &) { return true; }
+};
+
+template <class T>
+using ColumnArray = std::vector<T, ColumnAllocator<T>>;
+
 struct Column
 {
     FieldType type = FieldType::String;
     int size = kDefaultStringSize; // text: maximum characters
 
     Arena text;
-    std::vector<quint32> start;
-    std::vector<quint32> len;
-    std::vector<double> num;
-    std::vector<quint64> nullBits; // floats only: bit set = null
+    ColumnArray<quint32> start;
+    ColumnArray<quint32> len;
+    ColumnArray<double> num;
+    ColumnArray<quint64> nullBits; // floats only: bit set = null
 
     Column() = default;
     Column(FieldType t, int s) : type(t), size(s) {}
