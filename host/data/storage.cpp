@@ -47,6 +47,22 @@ void freeColumnBytes(void *p, size_t bytes)
 // ---------------------------------------------------------------------------------------------
 // Arena
 
+// Moves `used` bytes of an array of `cap` bytes into one of `newCap` (a mapped one is remapped).
+char *resizeColumnBytes(char *data, qsizetype used, qsizetype cap, qsizetype newCap)
+{
+    if (data && size_t(cap) >= kMappedBytes && size_t(newCap) >= kMappedBytes) {
+        void *moved = mremap(data, size_t(cap), size_t(newCap), MREMAP_MAYMOVE);
+        if (moved == MAP_FAILED)
+            throw std::bad_alloc();
+        return static_cast<char *>(moved);
+    }
+    char *fresh = static_cast<char *>(allocateColumnBytes(size_t(newCap)));
+    if (used > 0)
+        std::memcpy(fresh, data, size_t(used));
+    freeColumnBytes(data, size_t(cap));
+    return fresh;
+}
+
 char *Arena::reserveMore(qsizetype n)
 {
     // Bounded so that neither the sum nor the doubling below can overflow.
@@ -57,10 +73,7 @@ char *Arena::reserveMore(qsizetype n)
         qsizetype cap = std::max<qsizetype>(m_cap * 2, 256);
         while (cap < m_size + n)
             cap *= 2;
-        char *grown = static_cast<char *>(std::realloc(m_data, size_t(cap)));
-        if (!grown)
-            throw std::bad_alloc();
-        m_data = grown;
+        m_data = resizeColumnBytes(m_data, m_size, m_cap, cap);
         m_cap = cap;
     }
     return m_data + m_size;
@@ -80,15 +93,13 @@ void Arena::shrinkToFit()
     if (m_cap == m_size)
         return;
     if (m_size == 0) {
-        std::free(m_data);
+        freeColumnBytes(m_data, size_t(m_cap));
         m_data = nullptr;
         m_cap = 0;
         return;
     }
-    if (char *shrunk = static_cast<char *>(std::realloc(m_data, size_t(m_size)))) {
-        m_data = shrunk;
-        m_cap = m_size;
-    }
+    m_data = resizeColumnBytes(m_data, m_size, m_cap, m_size);
+    m_cap = m_size;
 }
 
 // ---------------------------------------------------------------------------------------------

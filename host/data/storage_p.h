@@ -20,7 +20,13 @@
 
 namespace fis::detail {
 
-// Growable byte buffer that does not zero what it reserves (plain realloc).
+// The memory of the columns: a large block is mapped straight from the system, so that the room
+// a growing column leaves behind is given back at once rather than kept in the heap (a listing
+// decoded as it arrives grows its columns many times).
+void *allocateColumnBytes(size_t bytes); // throws std::bad_alloc
+void freeColumnBytes(void *p, size_t bytes);
+
+// Growable byte buffer that does not zero what it reserves (a large one is remapped to grow).
 class Arena
 {
 public:
@@ -34,7 +40,7 @@ public:
         swap(tmp);
         return *this;
     }
-    ~Arena() { std::free(m_data); }
+    ~Arena() { freeColumnBytes(m_data, size_t(m_cap)); }
 
     void swap(Arena &other) noexcept
     {
@@ -59,12 +65,7 @@ private:
     qsizetype m_cap = 0;
 };
 
-void *allocateColumnBytes(size_t bytes); // throws std::bad_alloc
-void freeColumnBytes(void *p, size_t bytes);
-
-// The allocator of the columns' arrays. A large array is mapped straight from the system, so that
-// the room a growing column leaves behind is given back at once rather than kept in the heap
-// (a listing decoded as it arrives grows its columns many times).
+// The allocator of the columns' arrays (see allocateColumnBytes).
 template <class T>
 struct ColumnAllocator
 {
