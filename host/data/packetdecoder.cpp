@@ -281,13 +281,17 @@ struct PacketDecoder::Private
         }
     }
 
-    // Room for more rows, in steps of half what there is: with no count to trust, the columns
-    // grow, and a step of double would leave up to half of them unused. (A large column's old
-    // array goes back to the system at once: see ColumnAllocator.)
+    // Room for more rows. There is no count to trust, but room a column does not fill is never
+    // touched and costs no memory (its arrays are mapped, see ColumnAllocator): so the columns
+    // grow by four times the rows read, and are copied and faulted in only a few times. A
+    // definite count caps the room (it only caps: the room follows the rows read).
     void reserveMore()
     {
-        reserved = qint32(std::min<qint64>(std::max<qint64>(4096, qint64(reserved) * 3 / 2),
-                                           std::numeric_limits<qint32>::max()));
+        qint64 rows = std::max<qint64>(4096, qint64(reserved) * 4);
+        if (definite)
+            rows = std::min<qint64>(rows, qint64(content.rows) +
+                                              qint64(std::min<quint64>(rowsLeft, quint64(rows))));
+        reserved = qint32(std::min<qint64>(rows, std::numeric_limits<qint32>::max()));
         for (detail::Column &c : content.cols)
             c.reserve(reserved);
     }
