@@ -17,7 +17,7 @@ namespace fis::detail {
 // Column arrays
 
 namespace {
-constexpr size_t kMappedBytes = 256 * 1024; // from this size on an array is mapped
+constexpr size_t kMappedBytes = 1024 * 1024; // from this size on an array is mapped
 }
 
 void *allocateColumnBytes(size_t bytes)

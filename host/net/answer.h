@@ -30,6 +30,8 @@ private:
     void take(const char *data, qsizetype size);
     void sniff();
     void toDecoder(const char *data, qsizetype size);
+    void flushDecoder();
+    void decode(QByteArrayView bytes);
 
     Mode m_mode = Mode::Sniff;
     bool m_streamed = false; // the streamed form (else the whole form)
@@ -38,6 +40,7 @@ private:
     quint64 m_left = 0;    // bytes of the current piece still to come
     QString m_broken;      // why the answer cannot be read
     QString m_packetError; // why its packet could not be decoded
+    QByteArray m_gathered; // packet bytes not yet given to the decoder
     std::unique_ptr<PacketDecoder> m_decoder = std::make_unique<PacketDecoder>();
 };
 
