@@ -3,9 +3,12 @@
 // of every type, or none). It must refuse or accept without crashing, hanging or reserving
 // memory by a claimed size; whatever it accepts must read, show and encode again to a packet
 // that reads back the same. Rows read straight from the bytes must load exactly as through the
-// stream reader (or be refused with the same words).
+// stream reader (or be refused with the same words). Fed in two pieces, split where the last two
+// bytes of the input say, the decoder of pieces must decode or refuse as the whole decode does,
+// and what it decodes must load into declared fields as its bytes do.
 #include "data/dataset.h"
 #include "data/packet.h"
+#include "data/packetdecoder.h"
 #include "data/storage_p.h"
 
 #include <cstdint>
@@ -79,6 +82,66 @@ void loadAnswer(const QByteArray &bytes, bool declared)
         std::abort();
 }
 
+QList<FieldDef> defsOf(const QList<PacketField> &fields)
+{
+    QList<FieldDef> defs;
+    for (const PacketField &f : fields) {
+        FieldDef def;
+        def.name = f.name;
+        def.type = f.type;
+        def.size = f.size;
+        defs.append(def);
+    }
+    return defs;
+}
+
+// The fields and content encoded again, or nothing when refused.
+QByteArray wholeDecode(const QByteArray &bytes)
+{
+    try {
+        QList<PacketField> fields;
+        const detail::Content c = detail::decodePacket(bytes, {}, &fields);
+        return detail::encodeContent(defsOf(fields), c, c.natural);
+    } catch (const PacketError &) {
+        return {};
+    }
+}
+
+// A set with declared fields loaded from the packet: its content encoded again, or the refusal.
+QByteArray declaredLoad(const DataPacket &packet)
+{
+    ClientDataSet set(QStringLiteral("cdsFuzz"));
+    set.addField(FieldDef::string("A", 4));
+    set.addField(FieldDef::fixed("B", 1));
+    set.addField(FieldDef::floating("C"));
+    set.addField(FieldDef::dateTime("D"));
+    try {
+        set.setData(packet);
+        return set.data().bytes;
+    } catch (const PacketError &) {
+        return "refused";
+    }
+}
+
+QByteArray piecesDecode(const QByteArray &bytes, qsizetype split)
+{
+    PacketDecoder decoder;
+    try {
+        decoder.feed(QByteArrayView(bytes).first(split));
+        decoder.feed(QByteArrayView(bytes).sliced(split));
+        const DataPacket p = decoder.finish();
+        // Loaded from its columns into other fields as from its bytes.
+        if (declaredLoad(p) != declaredLoad(DataPacket(p.encoded())))
+            std::abort();
+        return detail::encodeContent(defsOf(p.decoded->fields), p.decoded->content,
+                                     p.decoded->content.natural);
+    } catch (const PacketError &e) {
+        if (e.message().isEmpty())
+            std::abort();
+        return {};
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -90,5 +153,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     loadAnswer(bytes, true);
     if (loadOutcome(bytes, true) != loadOutcome(bytes, false))
         std::abort();
+    if (size >= 2) {
+        const QByteArray packet = bytes.first(qsizetype(size) - 2);
+        const qsizetype split = ((data[size - 2] << 8) | data[size - 1]) % (packet.size() + 1);
+        if (piecesDecode(packet, split) != wholeDecode(packet))
+            std::abort();
+    }
     return 0;
 }

@@ -82,5 +82,16 @@ int main(int argc, char **argv)
                QByteArray::fromHex("846a6669732d7061636b65740183836141667374726"
                                    "96e670084614265666c6f617400f5836143686461746574696d65009f"
                                    "837f6361c3a764c3a7c3a36161ff182a19b3b0ff"));
+    // As a listing is sent in pieces (rows of indefinite length), with two bytes for where the
+    // decoder of pieces is to split it.
+    QByteArray pieces;
+    PacketWriter writer(
+        fields, [&](QByteArrayView p) { pieces += p.toByteArray(); }, 16);
+    const PacketReader reader(rows);
+    for (const QVariantList &row : reader.rows())
+        writer.addRow(row);
+    writer.finish();
+    ok &= save(packets, n++, pieces + QByteArray::fromHex("0031"));
+    ok &= save(packets, n++, rows.bytes + QByteArray::fromHex("0105"));
     return ok ? 0 : 1;
 }

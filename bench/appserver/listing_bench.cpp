@@ -389,15 +389,13 @@ void measureMemory(TNetConnection &net, const QDate &start, const QDate &end)
     const double before = procKiB("VmRSS:");
     ClientDataSet set(QStringLiteral("cdsAprov"));
     addScreenFields(set);
-    qsizetype packetBytes = 0;
-    {
-        const DataPacket packet = listingCall(net, start, end).value<DataPacket>();
-        packetBytes = packet.bytes.size();
-        set.setData(packet);
-    }
+    // The answer arrives decoded and the set shares it: its size is measured afterwards.
+    const DataPacket packet = listingCall(net, start, end).value<DataPacket>();
+    set.setData(packet);
     const double peak = procKiB("VmHWM:");
     malloc_trim(0);
     const double loaded = procKiB("VmRSS:");
+    const qsizetype packetBytes = packet.encoded().size();
     const double mib = packetBytes / 1048576.0;
     std::printf("  memory, %d rows: packet %.1f MiB, loaded set %.1f MiB (%.2fx), peak while "
                 "loading %s%.1f MiB (%.2fx)\n",

@@ -207,7 +207,9 @@ struct ClientDataSet::Private
     QString indexName;
 
     DataSetState state = DataSetState::Inactive;
-    Content content;
+    // Shared with a packet decoded as it arrived until its first change (see writable()).
+    std::shared_ptr<const Content> content = std::make_shared<Content>();
+    bool contentShared = false;
     quint64 generation = 1;
     std::vector<qint32> view; // physical rows in view order
     int pos = -1;
@@ -265,11 +267,11 @@ struct ClientDataSet::Private
     Variant rowValue(int row, int field) const
     {
         if (!active() || row < 0 || row >= int(view.size()) || field < 0 ||
-            field >= int(content.cols.size()))
+            field >= int(content->cols.size()))
             return Variant();
         if (editing() && row == pos)
             return buffer[size_t(field)];
-        return content.cols[size_t(field)].value(view[size_t(row)]);
+        return content->cols[size_t(field)].value(view[size_t(row)]);
     }
     Variant currentValue(int field) const
     {
@@ -378,7 +380,7 @@ struct ClientDataSet::Private
     int compareRows(const IndexKey &key, qint32 a, qint32 b) const
     {
         for (int col : key.cols) {
-            const int r = compareCell(content.cols[size_t(col)], a, b, key.caseInsensitive);
+            const int r = compareCell(content->cols[size_t(col)], a, b, key.caseInsensitive);
             if (r != 0)
                 return key.descending ? -r : r;
         }
@@ -386,13 +388,13 @@ struct ClientDataSet::Private
     }
     bool passes(qint32 row) const
     {
-        return !filtered || !filterExpr || filterExpr->matches(content, row);
+        return !filtered || !filterExpr || filterExpr->matches(*content, row);
     }
     std::vector<qint32> buildView() const
     {
         std::vector<qint32> out;
-        out.reserve(content.natural.size());
-        for (qint32 row : content.natural)
+        out.reserve(content->natural.size());
+        for (qint32 row : content->natural)
             if (passes(row))
                 out.push_back(row);
         IndexKey key;
@@ -440,8 +442,23 @@ struct ClientDataSet::Private
         notifyRecord(pos);
     }
 
+    // The content to change: one shared with a packet is copied first.
+    Content &writable()
+    {
+        if (contentShared) {
+            content = std::make_shared<Content>(detail::copyContent(*content));
+            contentShared = false;
+        }
+        return const_cast<Content &>(*content); // made here, never const itself
+    }
+
     // Replaces the whole content (already validated). Fields are replaced when adopted.
     void swapContent(Content &&fresh)
+    {
+        swapContent(std::make_shared<Content>(std::move(fresh)), false);
+    }
+    // `shared`: the content belongs to a packet too, and is copied on its first change.
+    void swapContent(std::shared_ptr<const Content> fresh, bool shared)
     {
         // A row being edited is dropped with its buffer: the views told of the new content must
         // read it from the content, not from the buffer (the state changes for them afterwards).
@@ -449,6 +466,7 @@ struct ClientDataSet::Private
         if (editing())
             state = DataSetState::Browse;
         content = std::move(fresh);
+        contentShared = shared;
         ++generation;
         changeCount = 0;
         view = buildView();
@@ -524,12 +542,12 @@ struct ClientDataSet::Private
         fire(q->beforeScroll);
 
         const qint32 before = pos >= 0 ? view[size_t(pos)] : -1;
-        const qint32 row = content.appendRow();
+        const qint32 row = writable().appendRow();
         const int at = atEnd ? int(view.size()) : std::max(pos, 0);
         view.insert(view.begin() + at, row);
         pos = at;
         bof = eof = false;
-        buffer.assign(content.cols.size(), Variant());
+        buffer.assign(content->cols.size(), Variant());
         editRow = row;
         rowBeforeInsert = before;
         modified = false;
@@ -555,7 +573,7 @@ struct ClientDataSet::Private
 
     bool matchCell(int field, qint32 row, const Variant &wanted, LocateOptions options) const
     {
-        const Column &c = content.cols[size_t(field)];
+        const Column &c = content->cols[size_t(field)];
         const bool wantNull = !wanted.isValid() || wanted.isNull();
         if (c.isText()) {
             QString want = wanted.toString();
@@ -1073,7 +1091,8 @@ void ClientDataSet::close()
         return;
     d->fire(beforeClose);
     d->dropEdit();
-    d->content = Content();
+    d->content = std::make_shared<Content>();
+    d->contentShared = false;
     ++d->generation;
     d->changeCount = 0;
     d->view.clear();
@@ -1115,6 +1134,32 @@ void ClientDataSet::emptyDataSet()
 
 // --- Packets --------------------------------------------------------------------------------
 
+namespace {
+
+// Whether a packet's columns, as decoded in its own fields, are what the declared fields would
+// hold: the same fields in the same order (names ignoring case), of the same types, and texts
+// not cut (a fixed text is padded to its column's size, so that size must be the same).
+bool fitsAsDecoded(const QList<FieldDef> &declared, const QList<PacketField> &fields)
+{
+    if (declared.size() != fields.size())
+        return false;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const FieldDef &def = declared[i];
+        FieldDef packet;
+        packet.type = fields[i].type;
+        packet.size = fields[i].size;
+        if (def.type != packet.type || def.name.compare(fields[i].name, Qt::CaseInsensitive) != 0)
+            return false;
+        if (def.type == FieldType::String && def.effectiveSize() < packet.effectiveSize())
+            return false;
+        if (def.type == FieldType::FixedString && def.effectiveSize() != packet.effectiveSize())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void ClientDataSet::setData(const DataPacket &packet)
 {
     if (packet.isNull()) {
@@ -1123,8 +1168,22 @@ void ClientDataSet::setData(const DataPacket &packet)
     }
     const bool adopt = d->fields.isEmpty() || d->fieldsFromPacket;
     QList<PacketField> packetFields;
-    Content fresh = detail::decodePacket(packet.encoded(), adopt ? QList<FieldDef>() : d->defs(),
-                                         &packetFields);
+    std::shared_ptr<const Content> fresh;
+    // A packet decoded as it arrived, in the set's own fields, is loaded as it is: shared, and
+    // copied on the set's first change. In other fields it is loaded from its columns as its
+    // bytes would be.
+    const bool share =
+        packet.decoded && (adopt || fitsAsDecoded(d->defs(), packet.decoded->fields));
+    if (share) {
+        packetFields = packet.decoded->fields;
+        fresh = std::shared_ptr<const Content>(packet.decoded, &packet.decoded->content);
+    } else if (packet.decoded) {
+        packetFields = packet.decoded->fields;
+        fresh = std::make_shared<Content>(detail::loadDecoded(*packet.decoded, d->defs()));
+    } else {
+        fresh = std::make_shared<Content>(detail::decodePacket(
+            packet.encoded(), adopt ? QList<FieldDef>() : d->defs(), &packetFields));
+    }
 
     // Everything that can refuse the load runs before anything changes.
     std::shared_ptr<const detail::FilterExpr> expr = d->filterExpr;
@@ -1162,7 +1221,7 @@ void ClientDataSet::setData(const DataPacket &packet)
     if (adopt)
         d->replaceFields(packetFields);
     d->filterExpr = expr;
-    d->swapContent(std::move(fresh));
+    d->swapContent(std::move(fresh), share);
     d->notifyReset();
     if (adopt)
         d->notifyFields();
@@ -1182,7 +1241,7 @@ DataPacket ClientDataSet::data() const
 {
     if (!d->active())
         return DataPacket();
-    return DataPacket{detail::encodeContent(d->defs(), d->content, d->content.natural)};
+    return DataPacket{detail::encodeContent(d->defs(), *d->content, d->content->natural)};
 }
 
 // --- Navigation -----------------------------------------------------------------------------
@@ -1284,9 +1343,9 @@ void ClientDataSet::edit()
     }
     d->fire(beforeEdit);
     const qint32 row = d->view[size_t(d->pos)];
-    d->buffer.assign(d->content.cols.size(), Variant());
-    for (size_t c = 0; c < d->content.cols.size(); ++c)
-        d->buffer[c] = d->content.cols[c].value(row);
+    d->buffer.assign(d->content->cols.size(), Variant());
+    for (size_t c = 0; c < d->content->cols.size(); ++c)
+        d->buffer[c] = d->content->cols[c].value(row);
     d->editRow = row;
     d->modified = false;
     d->setState(DataSetState::Edit);
@@ -1334,12 +1393,12 @@ void ClientDataSet::post()
             d->fail(QStringLiteral("O campo '%1' deve ter um valor.").arg(f->displayLabel()));
     }
     const qint32 row = d->editRow;
-    for (size_t c = 0; c < d->content.cols.size(); ++c)
-        d->content.cols[c].set(row, d->buffer[c]);
+    for (size_t c = 0; c < d->content->cols.size(); ++c)
+        d->writable().cols[c].set(row, d->buffer[c]);
     if (d->state == DataSetState::Insert) {
-        d->content.alive[size_t(row)] = 1;
+        d->writable().alive[size_t(row)] = 1;
         // Natural order: before the row that follows it on screen (no index), else at the end.
-        auto &nat = d->content.natural;
+        auto &nat = d->writable().natural;
         Private::IndexKey key;
         const bool indexed = d->indexKey(&key);
         auto at = nat.end();
@@ -1403,8 +1462,8 @@ void ClientDataSet::deleteRecord()
     d->buffer.clear();
     d->modified = false;
     d->editRow = -1;
-    d->content.alive[size_t(row)] = 0;
-    auto &nat = d->content.natural;
+    d->writable().alive[size_t(row)] = 0;
+    auto &nat = d->writable().natural;
     nat.erase(std::find(nat.begin(), nat.end(), row));
     d->view.erase(d->view.begin() + at);
     ++d->changeCount;
@@ -1456,7 +1515,7 @@ Bookmark ClientDataSet::bookmark() const
 bool ClientDataSet::bookmarkValid(const Bookmark &bm) const
 {
     if (!d->active() || !bm.isValid() || bm.m_generation != d->generation ||
-        bm.m_row >= d->content.rows || !d->content.alive[size_t(bm.m_row)])
+        bm.m_row >= d->content->rows || !d->content->alive[size_t(bm.m_row)])
         return false;
     return d->viewPosOf(qint32(bm.m_row)) >= 0;
 }

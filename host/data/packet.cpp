@@ -171,18 +171,138 @@ void appendCell(Bytes &out, FieldType type, const Variant &v)
 
 // --- Decoding --------------------------------------------------------------------------------
 
+} // namespace
+
+namespace detail {
+
+bool readRowDirect(const uchar *&p, const uchar *end, Content &content,
+                   const std::vector<int> &bind)
+{
+    const size_t nFields = bind.size();
+    // The argument of a head of major type `major` at p (definite only); false when absent.
+    const auto head = [&](int major, quint64 *arg) {
+        if (p >= end || (*p >> 5) != major)
+            return false;
+        const int info = *p & 0x1f;
+        if (info < 24) {
+            *arg = quint64(info);
+            ++p;
+            return true;
+        }
+        if (info > 27)
+            return false;
+        const int n = 1 << (info - 24);
+        if (end - p < 1 + n)
+            return false;
+        quint64 v = 0;
+        for (int i = 1; i <= n; ++i)
+            v = (v << 8) | p[i];
+        p += 1 + n;
+        *arg = v;
+        return true;
+    };
+    // A double or float at p; false for anything else.
+    const auto number = [&](double *out) {
+        if (p < end && *p == 0xfb && end - p >= 9) {
+            quint64 bits = 0;
+            for (int i = 1; i <= 8; ++i)
+                bits = (bits << 8) | p[i];
+            std::memcpy(out, &bits, 8);
+            p += 9;
+            return true;
+        }
+        if (p < end && *p == 0xfa && end - p >= 5) {
+            quint32 bits = 0;
+            for (int i = 1; i <= 4; ++i)
+                bits = (bits << 8) | p[i];
+            float f = 0;
+            std::memcpy(&f, &bits, 4);
+            *out = double(f);
+            p += 5;
+            return true;
+        }
+        return false;
+    };
+    quint64 n = 0;
+    if (!head(4, &n) || n != nFields)
+        return false;
+    for (size_t f = 0; f < nFields; ++f) {
+        const int t = bind[f];
+        detail::Column *c = t < 0 ? nullptr : &content.cols[size_t(t)];
+        if (p >= end)
+            return false;
+        if (*p == 0xf6 || *p == 0xf7) { // null, undefined
+            ++p;
+            if (c)
+                c->appendNull();
+            continue;
+        }
+        if ((*p >> 5) == 3) {
+            quint64 len = 0;
+            if (!head(3, &len) || len > quint64(end - p) || len > UINT32_MAX)
+                return false;
+            const auto *text = reinterpret_cast<const char *>(p);
+            p += len;
+            if (!QByteArrayView(text, qsizetype(len)).isValidUtf8())
+                return false;
+            if (!c)
+                continue;
+            if (!c->isText())
+                return false;
+            const qsizetype begin = c->text.size();
+            if (begin + qsizetype(len) > qsizetype(UINT32_MAX))
+                return false;
+            qsizetype kept = detail::utf8Cut(text, qsizetype(len), c->size);
+            if (c->type == FieldType::FixedString)
+                while (kept > 0 && text[kept - 1] == ' ')
+                    --kept;
+            c->text.append(text, kept);
+            c->start.push_back(quint32(begin));
+            c->len.push_back(quint32(kept));
+            continue;
+        }
+        bool date = false;
+        if (end - p >= 3 && p[0] == 0xd9 && p[1] == 0x9c && p[2] == 0x41) { // 40001
+            p += 3;
+            date = true;
+        }
+        double d = 0;
+        if (!number(&d))
+            return false;
+        if (!c)
+            continue;
+        if (c->isText() || !std::isfinite(d))
+            return false;
+        if (((date && c->type != FieldType::Float) || c->type == FieldType::DateTime) &&
+            !TDateTime(d).inRange())
+            return false;
+        const qint32 at = c->rowCount();
+        c->num.push_back(d);
+        if (c->type == FieldType::Float && (at & 63) == 0)
+            c->nullBits.push_back(0);
+    }
+    return true;
+}
+
+} // namespace detail
+
+namespace {
+
 std::atomic<bool> directRowReading{true};
 
 class Decoder
 {
 public:
-    explicit Decoder(const QByteArray &bytes) : m_bytes(bytes), r(bytes) {}
+    Decoder(const QByteArray &bytes, qint32 rowBase) : m_bytes(bytes), r(bytes), m_rowBase(rowBase)
+    {}
 
     [[noreturn]] void fail(const QString &why) const
     {
         QString where;
         if (m_row >= 0)
-            where = QStringLiteral(" (linha %1, campo %2)").arg(m_row + 1).arg(m_fieldName);
+            where = QStringLiteral(" (linha %1, campo %2)")
+                        .arg(qint64(m_row) + 1 + m_rowBase)
+                        .arg(m_fieldName);
         throw PacketError(QStringLiteral("Pacote de dados inválido: %1%2.").arg(why, where));
     }
     void check()
@@ -425,111 +545,9 @@ private:
             return -1;
         const auto *p = reinterpret_cast<const uchar *>(m_bytes.constData()) + r.currentOffset();
         const auto *end = reinterpret_cast<const uchar *>(m_bytes.constData()) + m_bytes.size();
-        const size_t nFields = bind.size();
-        // The argument of a head of major type `major` at p (definite only); false when absent.
-        const auto head = [&](int major, quint64 *arg) {
-            if (p >= end || (*p >> 5) != major)
-                return false;
-            const int info = *p & 0x1f;
-            if (info < 24) {
-                *arg = quint64(info);
-                ++p;
-                return true;
-            }
-            if (info > 27)
-                return false;
-            const int n = 1 << (info - 24);
-            if (end - p < 1 + n)
-                return false;
-            quint64 v = 0;
-            for (int i = 1; i <= n; ++i)
-                v = (v << 8) | p[i];
-            p += 1 + n;
-            *arg = v;
-            return true;
-        };
-        // A double or float at p; false for anything else.
-        const auto number = [&](double *out) {
-            if (p < end && *p == 0xfb && end - p >= 9) {
-                quint64 bits = 0;
-                for (int i = 1; i <= 8; ++i)
-                    bits = (bits << 8) | p[i];
-                std::memcpy(out, &bits, 8);
-                p += 9;
-                return true;
-            }
-            if (p < end && *p == 0xfa && end - p >= 5) {
-                quint32 bits = 0;
-                for (int i = 1; i <= 4; ++i)
-                    bits = (bits << 8) | p[i];
-                float f = 0;
-                std::memcpy(&f, &bits, 4);
-                *out = double(f);
-                p += 5;
-                return true;
-            }
-            return false;
-        };
-        for (qint64 row = 0; row < announced; ++row) {
-            quint64 n = 0;
-            if (!head(4, &n) || n != nFields)
+        for (qint64 row = 0; row < announced; ++row)
+            if (!detail::readRowDirect(p, end, content, bind))
                 return -1;
-            for (size_t f = 0; f < nFields; ++f) {
-                const int t = bind[f];
-                detail::Column *c = t < 0 ? nullptr : &content.cols[size_t(t)];
-                if (p >= end)
-                    return -1;
-                if (*p == 0xf6 || *p == 0xf7) { // null, undefined
-                    ++p;
-                    if (c)
-                        c->appendNull();
-                    continue;
-                }
-                if ((*p >> 5) == 3) {
-                    quint64 len = 0;
-                    if (!head(3, &len) || len > quint64(end - p) || len > UINT32_MAX)
-                        return -1;
-                    const auto *text = reinterpret_cast<const char *>(p);
-                    p += len;
-                    if (!QByteArrayView(text, qsizetype(len)).isValidUtf8())
-                        return -1;
-                    if (!c)
-                        continue;
-                    if (!c->isText())
-                        return -1;
-                    const qsizetype begin = c->text.size();
-                    if (begin + qsizetype(len) > qsizetype(UINT32_MAX))
-                        return -1;
-                    qsizetype kept = detail::utf8Cut(text, qsizetype(len), c->size);
-                    if (c->type == FieldType::FixedString)
-                        while (kept > 0 && text[kept - 1] == ' ')
-                            --kept;
-                    c->text.append(text, kept);
-                    c->start.push_back(quint32(begin));
-                    c->len.push_back(quint32(kept));
-                    continue;
-                }
-                bool date = false;
-                if (end - p >= 3 && p[0] == 0xd9 && p[1] == 0x9c && p[2] == 0x41) { // 40001
-                    p += 3;
-                    date = true;
-                }
-                double d = 0;
-                if (!number(&d))
-                    return -1;
-                if (!c)
-                    continue;
-                if (c->isText() || !std::isfinite(d))
-                    return -1;
-                if (((date && c->type != FieldType::Float) || c->type == FieldType::DateTime) &&
-                    !TDateTime(d).inRange())
-                    return -1;
-                const qint32 at = c->rowCount();
-                c->num.push_back(d);
-                if (c->type == FieldType::Float && (at & 63) == 0)
-                    c->nullBits.push_back(0);
-            }
-        }
         return p == end ? qint32(announced) : -1;
     }
 
@@ -698,6 +716,7 @@ private:
     const QByteArray &m_bytes;
     QCborStreamReader r;
     qint32 m_row = -1;
+    qint32 m_rowBase = 0; // rows before these bytes, for the row numbers of errors
     QString m_fieldName;
 };
 
@@ -714,12 +733,148 @@ void setDirectRowReading(bool on)
     directRowReading.store(on, std::memory_order_relaxed);
 }
 
+namespace {
+
+// One value of a decoded packet, loaded into a declared field as the whole decode loads the
+// packet's bytes: the value as they hold it (a fixed text padded), cut and converted alike.
+class DecodedLoader
+{
+public:
+    DecodedLoader(Column &dst, const FieldDef &def) : m_dst(dst), m_def(def) {}
+
+    void append(const Column &src, qint32 row)
+    {
+        if (src.isNull(row)) {
+            m_dst.appendNull();
+            return;
+        }
+        switch (src.type) {
+        case FieldType::String:
+        case FieldType::FixedString:
+            if (!m_dst.isText()) {
+                store(Variant(src.string(row)));
+            } else if (src.type == FieldType::String) {
+                appendText(src.utf8(row));
+            } else {
+                appendText(src.string(row).toUtf8());
+            }
+            return;
+        case FieldType::Float:
+            number(src.num[size_t(row)], false);
+            return;
+        case FieldType::DateTime:
+            number(src.num[size_t(row)], m_dst.type != FieldType::Float);
+            return;
+        }
+    }
+
+private:
+    void appendText(QByteArrayView utf8)
+    {
+        qsizetype n = utf8Cut(utf8.data(), utf8.size(), m_dst.size);
+        if (m_dst.type == FieldType::FixedString)
+            while (n > 0 && utf8[n - 1] == ' ')
+                --n;
+        const qsizetype begin = m_dst.text.size();
+        if (begin + n > qsizetype(UINT32_MAX))
+            throw PacketError(QStringLiteral("texto grande demais"));
+        m_dst.text.append(utf8.data(), n);
+        m_dst.start.push_back(quint32(begin));
+        m_dst.len.push_back(quint32(n));
+    }
+    void number(double d, bool isDate)
+    {
+        if ((isDate || m_dst.type == FieldType::DateTime) && !TDateTime(d).inRange())
+            throw PacketError(QStringLiteral("data fora do intervalo (anos 1 a 9999)"));
+        if (m_dst.isText()) {
+            store(Variant(isDate ? dateToText(TDateTime(d)) : floatToText(d)));
+            return;
+        }
+        const qint32 at = m_dst.rowCount();
+        m_dst.num.push_back(d);
+        if (m_dst.type == FieldType::Float && (at & 63) == 0)
+            m_dst.nullBits.push_back(0);
+    }
+    void store(const Variant &v)
+    {
+        Variant converted;
+        try {
+            converted = convertForField(v, m_dst.type, m_dst.size, m_def.name);
+        } catch (const DataSetError &e) {
+            throw PacketError(e.message());
+        }
+        const qint32 at = m_dst.rowCount();
+        m_dst.appendNull();
+        m_dst.set(at, converted);
+    }
+
+    Column &m_dst;
+    FieldDef m_def;
+};
+
+} // namespace
+
+Content loadDecoded(const DecodedPacket &packet, const QList<FieldDef> &declared)
+{
+    const QList<PacketField> &fields = packet.fields;
+    const Content &from = packet.content;
+    Content content = emptyContent(declared);
+    // Packet columns bind to declared ones by name, as in the whole decode.
+    std::vector<int> bind(size_t(fields.size()), -1);
+    std::vector<bool> bound(size_t(declared.size()), false);
+    for (qsizetype p = 0; p < fields.size(); ++p) {
+        for (qsizetype t = 0; t < declared.size(); ++t) {
+            if (!bound[size_t(t)] &&
+                declared[t].name.compare(fields[p].name, Qt::CaseInsensitive) == 0) {
+                bind[size_t(p)] = int(t);
+                bound[size_t(t)] = true;
+                break;
+            }
+        }
+    }
+    const qint32 rows = qint32(from.natural.size());
+    for (size_t t = 0; t < bound.size(); ++t)
+        content.cols[t].reserve(rows);
+    // The bound packet columns, each with its loader.
+    std::vector<std::pair<size_t, DecodedLoader>> loaders;
+    for (size_t p = 0; p < bind.size(); ++p)
+        if (const int t = bind[p]; t >= 0)
+            loaders.emplace_back(p, DecodedLoader(content.cols[size_t(t)], declared[t]));
+    for (qint32 i = 0; i < rows; ++i) {
+        const qint32 row = from.natural[size_t(i)];
+        for (auto &[p, loader] : loaders) {
+            try {
+                loader.append(from.cols[p], row);
+            } catch (const PacketError &e) {
+                throw PacketError(
+                    QStringLiteral("Pacote de dados inválido: %1 (linha %2, campo %3).")
+                        .arg(e.message())
+                        .arg(i + 1)
+                        .arg(declared[bind[p]].name));
+            }
+        }
+    }
+    for (size_t t = 0; t < bound.size(); ++t) {
+        Column &c = content.cols[t];
+        if (!bound[t])
+            for (qint32 i = 0; i < rows; ++i)
+                c.appendNull();
+        c.text.shrinkToFit();
+    }
+    content.rows = rows;
+    content.alive.assign(size_t(rows), 1);
+    content.natural.resize(size_t(rows));
+    for (qint32 i = 0; i < rows; ++i)
+        content.natural[size_t(i)] = i;
+    return content;
+}
+
 Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
-                     QList<PacketField> *packetFields)
+                     QList<PacketField> *packetFields, qint32 rowBase)
 {
     if (bytes.isEmpty())
         throw PacketError(QStringLiteral("Pacote de dados vazio."));
-    Decoder decoder(bytes);
+    Decoder decoder(bytes, rowBase);
     return decoder.readContent(declared, packetFields);
 }
 

@@ -1,5 +1,7 @@
 #include "data/storage_p.h"
 
+#include <sys/mman.h>
+
 #include <QDateTime>
 #include <QLocale>
 
@@ -12,7 +14,54 @@
 namespace fis::detail {
 
 // ---------------------------------------------------------------------------------------------
+// Column arrays
+
+namespace {
+constexpr size_t kMappedBytes = 1024 * 1024; // from this size on an array is mapped
+}
+
+void *allocateColumnBytes(size_t bytes)
+{
+    if (bytes >= kMappedBytes) {
+        void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        return p;
+    }
+    void *p = std::malloc(std::max<size_t>(bytes, 1));
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+void freeColumnBytes(void *p, size_t bytes)
+{
+    if (!p)
+        return;
+    if (bytes >= kMappedBytes)
+        munmap(p, bytes);
+    else
+        std::free(p);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Arena
+
+// Moves `used` bytes of an array of `cap` bytes into one of `newCap` (a mapped one is remapped).
+char *resizeColumnBytes(char *data, qsizetype used, qsizetype cap, qsizetype newCap)
+{
+    if (data && size_t(cap) >= kMappedBytes && size_t(newCap) >= kMappedBytes) {
+        void *moved = mremap(data, size_t(cap), size_t(newCap), MREMAP_MAYMOVE);
+        if (moved == MAP_FAILED)
+            throw std::bad_alloc();
+        return static_cast<char *>(moved);
+    }
+    char *fresh = static_cast<char *>(allocateColumnBytes(size_t(newCap)));
+    if (used > 0)
+        std::memcpy(fresh, data, size_t(used));
+    freeColumnBytes(data, size_t(cap));
+    return fresh;
+}
 
 char *Arena::reserveMore(qsizetype n)
 {
@@ -24,10 +73,7 @@ char *Arena::reserveMore(qsizetype n)
         qsizetype cap = std::max<qsizetype>(m_cap * 2, 256);
         while (cap < m_size + n)
             cap *= 2;
-        char *grown = static_cast<char *>(std::realloc(m_data, size_t(cap)));
-        if (!grown)
-            throw std::bad_alloc();
-        m_data = grown;
+        m_data = resizeColumnBytes(m_data, m_size, m_cap, cap);
         m_cap = cap;
     }
     return m_data + m_size;
@@ -47,15 +93,13 @@ void Arena::shrinkToFit()
     if (m_cap == m_size)
         return;
     if (m_size == 0) {
-        std::free(m_data);
+        freeColumnBytes(m_data, size_t(m_cap));
         m_data = nullptr;
         m_cap = 0;
         return;
     }
-    if (char *shrunk = static_cast<char *>(std::realloc(m_data, size_t(m_size)))) {
-        m_data = shrunk;
-        m_cap = m_size;
-    }
+    m_data = resizeColumnBytes(m_data, m_size, m_cap, m_size);
+    m_cap = m_size;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -176,6 +220,24 @@ Content emptyContent(const QList<FieldDef> &defs)
     for (const FieldDef &def : defs)
         c.cols.emplace_back(def.type, def.effectiveSize());
     return c;
+}
+
+Content copyContent(const Content &content)
+{
+    Content copy;
+    copy.cols.reserve(content.cols.size());
+    for (const Column &c : content.cols) {
+        Column &d = copy.cols.emplace_back(c.type, c.size);
+        d.text.append(c.text.data(), c.text.size());
+        d.start = c.start;
+        d.len = c.len;
+        d.num = c.num;
+        d.nullBits = c.nullBits;
+    }
+    copy.rows = content.rows;
+    copy.alive = content.alive;
+    copy.natural = content.natural;
+    return copy;
 }
 
 // ---------------------------------------------------------------------------------------------

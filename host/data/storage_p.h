@@ -20,7 +20,13 @@
 
 namespace fis::detail {
 
-// Growable byte buffer that does not zero what it reserves (plain realloc).
+// The memory of the columns: a large block is mapped straight from the system, so that the room
+// a growing column leaves behind is given back at once rather than kept in the heap (a listing
+// decoded as it arrives grows its columns many times).
+void *allocateColumnBytes(size_t bytes); // throws std::bad_alloc
+void freeColumnBytes(void *p, size_t bytes);
+
+// Growable byte buffer that does not zero what it reserves (a large one is remapped to grow).
 class Arena
 {
 public:
@@ -34,7 +40,7 @@ public:
         swap(tmp);
         return *this;
     }
-    ~Arena() { std::free(m_data); }
+    ~Arena() { freeColumnBytes(m_data, size_t(m_cap)); }
 
     void swap(Arena &other) noexcept
     {
@@ -59,16 +65,33 @@ private:
     qsizetype m_cap = 0;
 };
 
+// The allocator of the columns' arrays (see allocateColumnBytes).
+template <class T>
+struct ColumnAllocator
+{
+    using value_type = T;
+    ColumnAllocator() = default;
+    template <class U>
+    ColumnAllocator(const ColumnAllocator<U> &)
+    {}
+    T *allocate(size_t n) { return static_cast<T *>(allocateColumnBytes(n * sizeof(T))); }
+    void deallocate(T *p, size_t n) { freeColumnBytes(p, n * sizeof(T)); }
+    friend bool operator==(const ColumnAllocator &, const ColumnAllocator &) { return true; }
+};
+
+template <class T>
+using ColumnArray = std::vector<T, ColumnAllocator<T>>;
+
 struct Column
 {
     FieldType type = FieldType::String;
     int size = kDefaultStringSize; // text: maximum characters
 
     Arena text;
-    std::vector<quint32> start;
-    std::vector<quint32> len;
-    std::vector<double> num;
-    std::vector<quint64> nullBits; // floats only: bit set = null
+    ColumnArray<quint32> start;
+    ColumnArray<quint32> len;
+    ColumnArray<double> num;
+    ColumnArray<quint64> nullBits; // floats only: bit set = null
 
     Column() = default;
     Column(FieldType t, int s) : type(t), size(s) {}
@@ -136,9 +159,24 @@ Content emptyContent(const QList<FieldDef> &defs);
 
 // Decodes a packet completely. Columns follow `declared` (packet fields bound by name, missing
 // ones null, extra ones ignored). When `declared` is empty the packet's own fields are used and
-// returned in *packetFields. Throws PacketError.
+// returned in *packetFields. Throws PacketError; its row numbers count rowBase rows before
+// these (a piece of a longer packet).
 Content decodePacket(const QByteArray &bytes, const QList<FieldDef> &declared,
-                     QList<PacketField> *packetFields);
+                     QList<PacketField> *packetFields, qint32 rowBase = 0);
+
+// A packet decoded in its own fields, loaded into declared ones as decodePacket would load its
+// bytes (bound by name, missing fields null, texts cut, values converted). Throws PacketError.
+Content loadDecoded(const DecodedPacket &packet, const QList<FieldDef> &declared);
+
+// Reads one row in the form this system writes (definite row and texts, nulls, doubles and
+// floats, tagged dates) at p, appending its cells to the bound columns (bind: packet column ->
+// content column, -1 unbound) and advancing p. False as soon as anything is not plainly valid in
+// that form or the row does not end before `end`: some cells may then have been appended.
+bool readRowDirect(const uchar *&p, const uchar *end, Content &content,
+                   const std::vector<int> &bind);
+
+// A copy of a content (the columns' arenas included).
+Content copyContent(const Content &content);
 
 // Whether rows in the form this system writes are read straight from the bytes (the default)
 // or every packet goes through the stream reader; both load the same (tests compare them).

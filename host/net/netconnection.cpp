@@ -1,5 +1,6 @@
 #include "netconnection.h"
 
+#include "net/answer.h"
 #include "net/rpcwire.h"
 
 #include <QElapsedTimer>
@@ -297,24 +298,20 @@ Variant TNetConnection::call(const QString &method, const QList<Variant *> &args
     if (!d->token.isEmpty())
         headers.emplace(fis::kRpcAuthHeader, "Bearer " + d->token.toStdString());
 
-    // The answer is received straight into one buffer (sized by its Content-Length) that a
-    // packet result then keeps: a listing's bytes are not copied on this side.
+    // A packet result is decoded as its bytes arrive, never held whole (net/answer.h).
     httplib::Request req;
     req.method = "POST";
     req.path = path;
     req.headers = headers;
     req.headers.emplace("Content-Type", fis::kRpcContentType);
     req.body.assign(body.constData(), size_t(body.size()));
-    QByteArray answer;
+    fis::AnswerReceiver answer;
     req.response_handler = [&answer](const httplib::Response &r) {
-        answer.clear();
-        constexpr quint64 kMaxReserve = quint64(256) << 20; // a claim, not a promise
-        const quint64 claimed = r.get_header_value<uint64_t>("Content-Length");
-        answer.reserve(qsizetype(std::min(claimed, kMaxReserve)));
+        answer.reset(r.get_header_value<uint64_t>("Content-Length"));
         return true;
     };
     req.content_receiver = [&answer](const char *data, size_t n, uint64_t, uint64_t) {
-        answer.append(data, qsizetype(n));
+        answer.feed(data, qsizetype(n));
         return true;
     };
 
@@ -327,7 +324,7 @@ Variant TNetConnection::call(const QString &method, const QList<Variant *> &args
 
     fis::RpcResponse response;
     QString why;
-    const bool decoded = fis::decodeResponse(std::move(answer), &response, &why);
+    const bool decoded = answer.finish(&response, &why);
     if (!decoded) {
         if (res->status != 200)
             return failure(

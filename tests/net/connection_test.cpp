@@ -69,7 +69,7 @@ TEST(NetConnection, WritesBackOnlyTheByReferenceArguments)
 
     const Variant result = net.call(QStringLiteral("GetEmisGuiaPrev"), args);
     ASSERT_FALSE(net.lastCallFailed()) << net.lastError().toStdString();
-    EXPECT_EQ(result, makePacket(DataPacket{"rows"}));
+    EXPECT_EQ(result, makePacket(listingPacket()));
     for (int i = 1; i <= 27; ++i) {
         const Variant &v = vars[i - 1];
         if (!kListingRefs.contains(i))

@@ -1,5 +1,6 @@
 #pragma once
 // A small application server for the network tests: one object with a handful of methods.
+#include "data/packet.h"
 #include "net/rpcserver.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,12 @@ inline const QString kObject = QStringLiteral("Fis02900.rdmEmisGuiaPrv");
 
 // By-reference positions (1-based) of the 27-argument listing call.
 inline const QList<int> kListingRefs = {10, 14, 15, 19, 25, 26};
+
+// The listing's answer: a small packet (a client decodes it as it arrives).
+inline DataPacket listingPacket()
+{
+    return buildPacket({{"GUIA", FieldType::String, 10}}, {{"1"}, {"2"}});
+}
 
 inline void addTestMethods(RpcServer &server)
 {
@@ -45,7 +52,7 @@ inline void addTestMethods(RpcServer &server)
                              else
                                  args[i] = makeText(QStringLiteral("changed"));
                          }
-                         return makePacket(DataPacket{"rows"});
+                         return makePacket(listingPacket());
                      });
 
     server.addMethod(
