@@ -17,8 +17,12 @@ namespace fis::detail {
 // Column arrays
 
 namespace {
-constexpr size_t kMappedBytes = 1024 * 1024; // from this size on an array is mapped
-}
+// From this size on an array is mapped, as the C library maps large blocks by default: the room
+// a column leaves when it grows (a listing decoded as it arrives grows every column) is then given
+// back at once instead of staying in the heap. At 1 MiB the peak of a 100,000-row listing was
+// 2.2x its packet, at 128 KiB 1.6x.
+constexpr size_t kMappedBytes = 128 * 1024;
+} // namespace
 
 void *allocateColumnBytes(size_t bytes)
 {
