@@ -414,8 +414,9 @@ public:
             grid_->drawRowMark(*painter, option.rect, index.row(), index.column());
             return;
         }
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
+        // The state and palette the view gave; the cell's own background, if the model has one
+        // (not the whole style option again: that formats the cell's text a second time).
+        const QStyleOptionViewItem &opt = option;
         const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
                                            : (opt.state & QStyle::State_Active)
                                                ? QPalette::Active
@@ -428,9 +429,11 @@ public:
             state.background = opt.palette.brush(group, QPalette::Highlight);
             state.textColor = opt.palette.color(group, QPalette::HighlightedText);
         } else {
-            state.background = opt.backgroundBrush.style() != Qt::NoBrush
-                                   ? opt.backgroundBrush
-                                   : opt.palette.brush(group, QPalette::Base);
+            const QVariant own = index.data(Qt::BackgroundRole);
+            state.background =
+                own.canConvert<QBrush>() && own.value<QBrush>().style() != Qt::NoBrush
+                    ? own.value<QBrush>()
+                    : opt.palette.brush(group, QPalette::Base);
             state.textColor = opt.palette.color(group, QPalette::Text);
         }
         grid_->drawCell(*painter, option.rect, index.row(), index.column(), state);
