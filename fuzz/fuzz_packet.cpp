@@ -82,26 +82,13 @@ void loadAnswer(const QByteArray &bytes, bool declared)
         std::abort();
 }
 
-QList<FieldDef> defsOf(const QList<PacketField> &fields)
-{
-    QList<FieldDef> defs;
-    for (const PacketField &f : fields) {
-        FieldDef def;
-        def.name = f.name;
-        def.type = f.type;
-        def.size = f.size;
-        defs.append(def);
-    }
-    return defs;
-}
-
 // The fields and content encoded again, or nothing when refused.
 QByteArray wholeDecode(const QByteArray &bytes)
 {
     try {
         QList<PacketField> fields;
         const detail::Content c = detail::decodePacket(bytes, {}, &fields);
-        return detail::encodeContent(defsOf(fields), c, c.natural);
+        return detail::encodeContent(detail::fieldDefsOf(fields), c, c.natural);
     } catch (const PacketError &) {
         return {};
     }
@@ -133,7 +120,7 @@ QByteArray piecesDecode(const QByteArray &bytes, qsizetype split)
         // Loaded from its columns into other fields as from its bytes.
         if (declaredLoad(p) != declaredLoad(DataPacket(p.encoded())))
             std::abort();
-        return detail::encodeContent(defsOf(p.decoded->fields), p.decoded->content,
+        return detail::encodeContent(detail::fieldDefsOf(p.decoded->fields), p.decoded->content,
                                      p.decoded->content.natural);
     } catch (const PacketError &e) {
         if (e.message().isEmpty())

@@ -481,13 +481,8 @@ struct ClientDataSet::Private
             delete f;
         fields.clear();
         fieldLookups.clear();
-        for (const PacketField &pf : packetFields) {
-            FieldDef def;
-            def.name = pf.name;
-            def.type = pf.type;
-            def.size = pf.size;
+        for (const FieldDef &def : detail::fieldDefsOf(packetFields))
             fields.append(new Field(q, int(fields.size()), def));
-        }
         fieldsFromPacket = true;
     }
 
@@ -1188,15 +1183,7 @@ void ClientDataSet::setData(const DataPacket &packet)
     // Everything that can refuse the load runs before anything changes.
     std::shared_ptr<const detail::FilterExpr> expr = d->filterExpr;
     if (adopt && !d->filterText.trimmed().isEmpty()) {
-        QList<FieldDef> defs;
-        for (const PacketField &pf : packetFields) {
-            FieldDef def;
-            def.name = pf.name;
-            def.type = pf.type;
-            def.size = pf.size;
-            defs.append(def);
-        }
-        expr = detail::FilterExpr::parse(d->filterText, defs);
+        expr = detail::FilterExpr::parse(d->filterText, detail::fieldDefsOf(packetFields));
     }
     if (adopt && !d->indexName.isEmpty()) {
         for (const IndexDef &index : std::as_const(d->indexes)) {

@@ -419,16 +419,7 @@ public:
         if (packetFields)
             *packetFields = fields;
 
-        QList<FieldDef> target = declared;
-        if (target.isEmpty()) {
-            for (const PacketField &f : fields) {
-                FieldDef def;
-                def.name = f.name;
-                def.type = f.type;
-                def.size = f.size;
-                target.append(def);
-            }
-        }
+        const QList<FieldDef> target = declared.isEmpty() ? detail::fieldDefsOf(fields) : declared;
         detail::Content content = detail::emptyContent(target);
 
         // Bind packet columns to target columns by name.
@@ -1211,17 +1202,9 @@ QByteArray DataPacket::encoded() const
         source->writeRows(w);
         return w.finish().bytes;
     }
-    if (decoded) {
-        QList<FieldDef> defs;
-        for (const PacketField &f : decoded->fields) {
-            FieldDef def;
-            def.name = f.name;
-            def.type = f.type;
-            def.size = f.size;
-            defs.append(def);
-        }
-        return detail::encodeContent(defs, decoded->content, decoded->content.natural);
-    }
+    if (decoded)
+        return detail::encodeContent(detail::fieldDefsOf(decoded->fields), decoded->content,
+                                     decoded->content.natural);
     return {};
 }
 

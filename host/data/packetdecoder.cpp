@@ -225,15 +225,7 @@ struct PacketDecoder::Private
         head = QByteArray(reinterpret_cast<const char *>(p), rowsAt - p);
         // The fields are read, and refused, as a whole decode reads them.
         detail::decodePacket(head + char(0x80), {}, &fields);
-        QList<FieldDef> defs;
-        for (const PacketField &f : std::as_const(fields)) {
-            FieldDef def;
-            def.name = f.name;
-            def.type = f.type;
-            def.size = f.size;
-            defs.append(def);
-        }
-        content = detail::emptyContent(defs);
+        content = detail::emptyContent(detail::fieldDefsOf(fields));
         bind.resize(size_t(fields.size()));
         for (size_t i = 0; i < bind.size(); ++i)
             bind[i] = int(i);

@@ -226,6 +226,20 @@ Content emptyContent(const QList<FieldDef> &defs)
     return c;
 }
 
+QList<FieldDef> fieldDefsOf(const QList<PacketField> &fields)
+{
+    QList<FieldDef> defs;
+    defs.reserve(fields.size());
+    for (const PacketField &f : fields) {
+        FieldDef def;
+        def.name = f.name;
+        def.type = f.type;
+        def.size = f.size;
+        defs.append(def);
+    }
+    return defs;
+}
+
 Content copyContent(const Content &content)
 {
     Content copy;

@@ -154,6 +154,9 @@ struct DecodedPacket
 
 namespace fis::detail {
 
+// The field definitions a packet's fields make (name, type, size; nothing else).
+QList<FieldDef> fieldDefsOf(const QList<PacketField> &fields);
+
 // Builds empty columns for the given fields.
 Content emptyContent(const QList<FieldDef> &defs);
 

@@ -168,6 +168,24 @@ QByteArray encodeRequest(const RpcRequest &request)
     return bytes;
 }
 
+namespace {
+
+// The "out" key and its map of by-reference positions to values.
+void writeOuts(QCborStreamWriter &writer, const RpcResponse &response)
+{
+    writer.append(QLatin1String("out"));
+    writer.startMap(quint64(response.out.size()));
+    for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
+        if (it.key() < 0)
+            throw std::invalid_argument("negative by-reference position");
+        writer.append(quint64(it.key()));
+        writeVariant(writer, it.value());
+    }
+    writer.endMap();
+}
+
+} // namespace
+
 QByteArray encodeResponse(const RpcResponse &response)
 {
     if (response.ok && kindOf(response.result) == VariantKind::Packet &&
@@ -207,15 +225,7 @@ QByteArray encodeResponse(const RpcResponse &response)
         writer.append(true);
         writer.append(QLatin1String("result"));
         writeVariant(writer, response.result);
-        writer.append(QLatin1String("out"));
-        writer.startMap(quint64(response.out.size()));
-        for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
-            if (it.key() < 0)
-                throw std::invalid_argument("negative by-reference position");
-            writer.append(quint64(it.key()));
-            writeVariant(writer, it.value());
-        }
-        writer.endMap();
+        writeOuts(writer, response);
     } else {
         writer.startMap(2);
         writer.append(QLatin1String("ok"));
@@ -249,15 +259,7 @@ QByteArray encodeStreamedTail(const RpcResponse &response)
     writer.append(QLatin1String("ok"));
     writer.append(response.ok);
     if (response.ok) {
-        writer.append(QLatin1String("out"));
-        writer.startMap(quint64(response.out.size()));
-        for (auto it = response.out.cbegin(); it != response.out.cend(); ++it) {
-            if (it.key() < 0)
-                throw std::invalid_argument("negative by-reference position");
-            writer.append(quint64(it.key()));
-            writeVariant(writer, it.value());
-        }
-        writer.endMap();
+        writeOuts(writer, response);
     } else {
         writer.append(QLatin1String("error"));
         writer.append(response.error);

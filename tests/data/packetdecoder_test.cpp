@@ -32,23 +32,12 @@ QByteArray streamed(const QList<QVariantList> &rows)
     return out;
 }
 
-QList<FieldDef> defsOf(const QList<PacketField> &fields)
-{
-    QList<FieldDef> defs;
-    for (const PacketField &f : fields) {
-        FieldDef def;
-        def.name = f.name;
-        def.type = f.type;
-        def.size = f.size;
-        defs.append(def);
-    }
-    return defs;
-}
-
 // What a decode makes of a packet: its fields and content encoded again, or "refused".
 std::string outcome(const QList<PacketField> &fields, const detail::Content &content)
 {
-    return detail::encodeContent(defsOf(fields), content, content.natural).toHex().toStdString();
+    return detail::encodeContent(detail::fieldDefsOf(fields), content, content.natural)
+        .toHex()
+        .toStdString();
 }
 
 std::string wholeOutcome(const QByteArray &bytes)

@@ -3,6 +3,7 @@
 #include "data/packet.h"
 #include "net/netconnection.h"
 #include "net/rpcwire.h"
+#include "nettest.h"
 
 #include <httplib.h>
 
@@ -14,42 +15,28 @@ using namespace fis;
 
 namespace {
 
-class ChunkServer
+// A server answering every call with `body`, sent in HTTP chunks of the given sizes in turn;
+// when `cutAt` >= 0 the connection drops after that many bytes.
+class ChunkServer : public test::FakeServer
 {
 public:
-    // Answers every call with `body`, sent in HTTP chunks of the given sizes in turn; when
-    // `cutAt` >= 0 the connection drops after that many bytes.
     ChunkServer(QByteArray body, std::vector<size_t> sizes, qsizetype cutAt = -1)
-    {
-        m_http.Post(".*", [=](const httplib::Request &, httplib::Response &res) {
-            res.set_chunked_content_provider(
-                kRpcContentType, [=](size_t offset, httplib::DataSink &sink) {
-                    const size_t end = cutAt >= 0 ? size_t(cutAt) : size_t(body.size());
-                    for (size_t at = offset, i = 0; at < end; ++i) {
-                        const size_t n = std::min(sizes[i % sizes.size()], end - at);
-                        sink.write(body.constData() + at, n);
-                        at += n;
-                    }
-                    if (cutAt >= 0)
-                        return false;
-                    sink.done();
-                    return true;
-                });
-        });
-        m_port = m_http.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_http.listen_after_bind(); });
-    }
-    ~ChunkServer()
-    {
-        m_http.stop();
-        m_thread.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    httplib::Server m_http;
-    std::thread m_thread;
-    int m_port = 0;
+        : FakeServer([=](const httplib::Request &, httplib::Response &res) {
+              res.set_chunked_content_provider(
+                  kRpcContentType, [=](size_t offset, httplib::DataSink &sink) {
+                      const size_t end = cutAt >= 0 ? size_t(cutAt) : size_t(body.size());
+                      for (size_t at = offset, i = 0; at < end; ++i) {
+                          const size_t n = std::min(sizes[i % sizes.size()], end - at);
+                          sink.write(body.constData() + at, n);
+                          at += n;
+                      }
+                      if (cutAt >= 0)
+                          return false;
+                      sink.done();
+                      return true;
+                  });
+          })
+    {}
 };
 
 QByteArray hex(const char *h)

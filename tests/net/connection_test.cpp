@@ -12,29 +12,6 @@ using namespace fis::test;
 
 namespace {
 
-// A bare httplib server answering every call with whatever the test wants.
-class FakeServer
-{
-public:
-    explicit FakeServer(httplib::Server::Handler handler)
-    {
-        m_http.Post(".*", std::move(handler));
-        m_port = m_http.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_http.listen_after_bind(); });
-    }
-    ~FakeServer()
-    {
-        m_http.stop();
-        m_thread.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    httplib::Server m_http;
-    std::thread m_thread;
-    int m_port = 0;
-};
-
 void configure(TNetConnection &net, int port)
 {
     net.setHost(QStringLiteral("127.0.0.1"));

@@ -4,6 +4,7 @@
 #include "net/rpcserver.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <QSize>
 #include <QVariantList>
@@ -16,6 +17,29 @@
 namespace fis::test {
 
 inline const QString kObject = QStringLiteral("Fis02900.rdmEmisGuiaPrv");
+
+// A bare httplib server answering every call with whatever the test wants.
+class FakeServer
+{
+public:
+    explicit FakeServer(httplib::Server::Handler handler)
+    {
+        m_http.Post(".*", std::move(handler));
+        m_port = m_http.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_http.listen_after_bind(); });
+    }
+    ~FakeServer()
+    {
+        m_http.stop();
+        m_thread.join();
+    }
+    int port() const { return m_port; }
+
+private:
+    httplib::Server m_http;
+    std::thread m_thread;
+    int m_port = 0;
+};
 
 // By-reference positions (1-based) of the 27-argument listing call.
 inline const QList<int> kListingRefs = {10, 14, 15, 19, 25, 26};
