@@ -464,6 +464,10 @@ struct HttpListener::Impl
             at += c.parser.feed(data.constData() + at, data.size() - at);
             switch (c.parser.status()) {
             case HttpRequestParser::Status::Incomplete:
+                // A request that trickles in is cut here, by the thread reading it: the sweep
+                // may keep finding the connection busy with exactly these reads.
+                if (now >= c.since + seconds(options.requestTimeoutSeconds))
+                    return refuseLate(c);
                 if (c.parser.expectsContinue() && !c.continueSent) {
                     c.continueSent = true;
                     if (!queue(c, QByteArrayLiteral("HTTP/1.1 100 Continue\r\n\r\n")))
@@ -624,6 +628,11 @@ struct HttpListener::Impl
         return answer(c, std::move(r));
     }
 
+    bool refuseLate(Connection &c)
+    {
+        return refuse(c, 408, QStringLiteral("o pedido não chegou inteiro a tempo"));
+    }
+
     // --- Writing (all return false when the connection was closed)
 
     bool answer(Connection &c, HttpResponse response)
@@ -727,7 +736,7 @@ struct HttpListener::Impl
                 continue;
             }
             if (c->state == Connection::State::Reading && !c->writing()) {
-                if (refuse(*c, 408, QStringLiteral("o pedido não chegou inteiro a tempo")))
+                if (refuseLate(*c))
                     rearm(*c);
             } else {
                 close(*c);
