@@ -2,6 +2,7 @@
 
 #include "data/abort.h"
 #include "widgets/errorguard.h"
+#include "widgets/gridcell.h"
 #include "widgets/hostui.h"
 #include "widgets/maskedit.h"
 
@@ -409,7 +410,13 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override
     {
-        QStyledItemDelegate::paint(painter, option, index);
+        // What the base delegate does, a plain text cell drawn the quick way.
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        if (!paintPlainCell(painter, cell)) {
+            const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+            style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, option.widget);
+        }
         if (!grid_->onDrawColumnCell) {
             grid_->drawRowMark(*painter, option.rect, index.row(), index.column());
             return;

@@ -1,6 +1,7 @@
 #include "data/abort.h"
 #include "recordingui.h"
 #include "widgets/dbgrid.h"
+#include "widgets/gridcell.h"
 #include "widgets/maskedit.h"
 
 #include <QAction>
@@ -254,6 +255,65 @@ TEST_F(GridTest, DrawHandlerPaintsOverEveryVisibleCell)
     QApplication::processEvents();
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages[0].second, QStringLiteral("falha ao desenhar"));
+}
+
+// A cell of plain text is drawn without the style's own path: it must look exactly as the
+// style draws it, text short or cut, aligned either way, selected or not, focused, disabled.
+TEST_F(GridTest, PlainCellsLookExactlyAsTheStyleDrawsThem)
+{
+    set.edit();
+    set.fieldByName(QStringLiteral("NAME"))
+        ->setAsString(QStringLiteral("Comércio de Máquinas Agrícolas do Vale Ltda - filial"));
+    set.post();
+    set.next();
+    set.edit();
+    set.fieldByName(QStringLiteral("NAME"))->setAsString(QString());
+    set.post();
+    grid->column(1)->setWidth(120);
+    const auto both = [&](const char *what) {
+        detail::setPlainCellPainting(false);
+        const QImage styled = grid->viewport()->grab().toImage();
+        detail::setPlainCellPainting(true);
+        const QImage quick = grid->viewport()->grab().toImage();
+        EXPECT_EQ(quick, styled) << what;
+    };
+    both("selected row, focused cell");
+    grid->setOption(GridOption::RowSelect, true);
+    both("whole row selected");
+    other->setFocus();
+    QApplication::processEvents();
+    both("grid without focus");
+    grid->setEnabled(false);
+    both("disabled");
+    grid->setEnabled(true);
+    for (const Qt::Alignment a : std::initializer_list<Qt::Alignment>{
+             Qt::AlignRight, Qt::AlignRight | Qt::AlignBottom, Qt::AlignHCenter | Qt::AlignTop,
+             Qt::AlignHCenter | Qt::AlignVCenter}) {
+        for (int column = 0; column < 4; ++column)
+            grid->column(column)->setAlignment(a);
+        both("aligned");
+    }
+    grid->setColumnWidth(1, 70); // as the clerk may: the names no longer fit
+    both("cut short");
+
+    // Not every cell can go the quick way; those that can are not left to the style.
+    QImage image(120, 20, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    QStyleOptionViewItem cell;
+    cell.initFrom(grid);
+    cell.widget = grid;
+    cell.rect = image.rect();
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    cell.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    cell.text = QStringLiteral("curto");
+    EXPECT_TRUE(paintPlainCell(&painter, cell));
+    cell.text = QString(80, u'x');
+    EXPECT_FALSE(paintPlainCell(&painter, cell)) << "cut with an ellipsis by the style";
+    cell.text = QStringLiteral("duas") + QChar::LineSeparator + QStringLiteral("linhas");
+    EXPECT_FALSE(paintPlainCell(&painter, cell));
+    cell.text = QStringLiteral("curto");
+    cell.features |= QStyleOptionViewItem::HasDecoration;
+    EXPECT_FALSE(paintPlainCell(&painter, cell));
 }
 
 TEST_F(GridTest, NewRowsGoThroughTheSetsInsertEvents)
