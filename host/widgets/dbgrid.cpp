@@ -599,8 +599,27 @@ GridColumn *DBGrid::addColumn(const QString &fieldName)
     const int index = columnCount();
     columns_.append(c);
     model_->columnsAppended(index, index);
-    applyColumnLayout();
+    applyColumnLayout(index); // the columns before it keep their widths
     return c;
+}
+
+void DBGrid::updateGeometries()
+{
+    // A grid not on screen places its title bar and scroll bars once, when shown: its columns
+    // are added and fitted one by one, each asking the titles' size again.
+    if (!isVisible()) {
+        geometriesPending_ = true;
+        return;
+    }
+    geometriesPending_ = false;
+    QTableView::updateGeometries();
+}
+
+void DBGrid::showEvent(QShowEvent *event)
+{
+    if (geometriesPending_)
+        updateGeometries();
+    QTableView::showEvent(event);
 }
 
 GridColumn *DBGrid::column(int index) const
@@ -723,8 +742,10 @@ int DBGrid::fittedWidth(GridColumn *c) const
         const auto longest = texts.begin() + qMin<qsizetype>(kMeasured, texts.size());
         std::partial_sort(texts.begin(), longest, texts.end(),
                           [](const QString &a, const QString &b) { return a.size() > b.size(); });
-        for (auto it = texts.begin(); it != longest; ++it)
-            content = qMax(content, metrics.horizontalAdvance(*it));
+        for (auto it = texts.begin(); it != longest; ++it) {
+            if (std::find(texts.begin(), it, *it) == it) // the same text is as wide again
+                content = qMax(content, metrics.horizontalAdvance(*it));
+        }
     } else {
         // No rows yet: room for the field's width in digits, the widest of the usual characters.
         const int chars = f ? qMin(f->displayWidth(), 20) : 10;
@@ -736,11 +757,11 @@ int DBGrid::fittedWidth(GridColumn *c) const
     return qMax(width, c->width());
 }
 
-void DBGrid::applyColumnLayout()
+void DBGrid::applyColumnLayout(int first)
 {
     ++syncing_; // hiding the current column moves the view's current cell: not a column change
     applyingLayout_ = true;
-    for (int i = 0; i < columnCount(); ++i) {
+    for (int i = qMax(0, first); i < columnCount(); ++i) {
         GridColumn *c = columns_.at(i);
         setColumnHidden(i, !c->visible());
         if (!c->visible())

@@ -213,6 +213,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void updateGeometries() override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     using QTableView::edit;
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
@@ -223,7 +225,8 @@ private:
     friend class GridDelegate;
 
     void columnChanged(GridColumn *column, GridColumn::Change change);
-    void applyColumnLayout();
+    // Hides, shows and fits the columns from `first` on (the others are left as they are).
+    void applyColumnLayout(int first = 0);
     // Wide enough for the title and the texts of the first rows (at least the column's width).
     int fittedWidth(GridColumn *column) const;
     void applyOptions();
@@ -274,6 +277,7 @@ private:
     QString reopenText_;
     bool drawFailureReported_ = false;
     int paintCount_ = 0;
+    bool geometriesPending_ = false; // placed when shown
     QList<QMetaObject::Connection> linkConnections_;
 };
 
