@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
@@ -560,4 +561,17 @@ TEST_F(GridTest, ColumnsFitTitlesAndTheFirstRowsAndTheLastTakesTheRest)
     // The last column reaches the grid's right edge.
     const int right = fitted.columnViewportPosition(4) + fitted.columnWidth(4);
     EXPECT_EQ(right, fitted.viewport()->width());
+
+    // Built while not on screen, it placed its titles and scroll bar when shown.
+    const QHeaderView *titles = fitted.horizontalHeader();
+    EXPECT_GT(titles->height(), 0);
+    EXPECT_GT(fitted.viewport()->geometry().top(), titles->geometry().top());
+    EXPECT_EQ(fitted.verticalScrollBar()->maximum(),
+              1000 - fitted.viewport()->height() / fitted.rowHeight());
+    // And again when shown back, its size unchanged, with a column added meanwhile.
+    EXPECT_EQ(fitted.horizontalScrollBar()->maximum(), 0);
+    fitted.hide();
+    fitted.addColumn(QStringLiteral("NMRAZSOC"))->setWidth(2000);
+    fitted.show();
+    EXPECT_GT(fitted.horizontalScrollBar()->maximum(), 1000);
 }
