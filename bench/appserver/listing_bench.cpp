@@ -505,13 +505,13 @@ int main(int argc, char **argv)
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     int invoices = 1000000, runs = 7;
     QString keep, postgres, exe = QStringLiteral(FIS_APPSERVER_EXE);
-    bool withPostgres = true;
+    bool withPostgres = true, withSqlite = true;
     QList<int> sizes{1000, 10000, 100000};
     for (int i = 1; i < argc; ++i) {
         const QByteArray a = argv[i];
         const QString next = i + 1 < argc ? QString::fromLocal8Bit(argv[i + 1]) : QString();
-        if (a == "--no-postgres") {
-            withPostgres = false;
+        if (a == "--no-postgres" || a == "--no-sqlite") {
+            (a == "--no-postgres" ? withPostgres : withSqlite) = false;
             continue;
         }
         ++i;
@@ -540,7 +540,8 @@ int main(int argc, char **argv)
     const QString dbPath = (keep.isEmpty() ? tmp.path() : keep) + QStringLiteral("/listing.db");
     DbConfig sqlite;
     sqlite.path = dbPath;
-    runAll("SQLite", sqlite, dbPath, exe, invoices, runs, sizes);
+    if (withSqlite)
+        runAll("SQLite", sqlite, dbPath, exe, invoices, runs, sizes);
 
     if (withPostgres) {
         test::PgCluster cluster;
