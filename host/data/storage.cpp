@@ -399,8 +399,12 @@ Variant convertForField(const Variant &raw, FieldType type, int size, const QStr
         return Variant(cutText(s, type, size));
     }
     case FieldType::Float: {
-        if (kind == VariantKind::Float)
+        if (kind == VariantKind::Float) {
+            // A packet cannot carry them: every reader refuses them.
+            if (!std::isfinite(v.toDouble()))
+                throw mismatch(QStringLiteral("número inválido (%1)").arg(v.toDouble()));
             return v;
+        }
         if (kind == VariantKind::Date)
             return Variant(v.value<TDateTime>().value);
         if (kind == VariantKind::Text) {

@@ -5,6 +5,8 @@
 #include <QCborStreamWriter>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace fis;
 
 namespace {
@@ -159,6 +161,17 @@ TEST(Packets, CorruptOrTruncatedPacketsLeaveTheSetIntact)
     // Values that do not fit their column are refused too.
     EXPECT_THROW(buildPacket(kAllTypes, {{"a", "b", "not a number", Variant()}}), PacketError);
     EXPECT_THROW(buildPacket(kAllTypes, {{"a", "b"}}), PacketError);
+    // Nor does a number no reader would take back.
+    for (const double odd :
+         {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+          std::numeric_limits<double>::quiet_NaN()}) {
+        EXPECT_THROW(buildPacket(kAllTypes, {{"a", "b", odd, Variant()}}), PacketError);
+        PacketWriter cells(kAllTypes);
+        cells.beginRow();
+        cells.addText(QStringLiteral("a"));
+        cells.addNull();
+        EXPECT_THROW(cells.addNumber(odd), PacketError);
+    }
     PacketWriter w;
     w.addField("A", FieldType::String);
     EXPECT_THROW(w.addField("a", FieldType::Float), PacketError);
