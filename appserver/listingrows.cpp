@@ -15,53 +15,64 @@ namespace fis::service {
 
 namespace {
 
-// The listing's rows from any source of its columns (see listingQuery for their order).
+// One row of the listing from any source of its columns (see listingQuery for their order).
+template <class Rows>
+void writeRow(Rows &q, bool entries, PacketWriter &w)
+{
+    const auto unchecked = QByteArrayView("U");
+    w.beginRow();
+    if (entries) {
+        q.text(w, 20);
+        q.text(w, 5);
+        w.addText(q.string(7) + QStringLiteral(": ") + q.string(9));
+        q.text(w, 11);
+        q.text(w, 12);
+        q.date(w, 3);
+        q.number(w, 16);
+        w.addText(unchecked);
+        q.number(w, 18);
+        q.date(w, 17);
+        q.text(w, 0);
+        q.text(w, 8);
+        q.text(w, 9);
+        q.number(w, 13);
+        q.number(w, 14);
+        q.text(w, 15);
+    } else {
+        q.text(w, 0);
+        q.text(w, 1);
+        q.date(w, 2);
+        q.date(w, 3);
+        for (int c = 4; c <= 12; ++c)
+            q.text(w, c);
+        q.number(w, 13);
+        q.number(w, 14);
+        q.text(w, 15);
+        q.number(w, 16);
+        w.addText(unchecked);
+        q.date(w, 17);
+        q.number(w, 18);
+    }
+    if (q.isNull(19))
+        w.addNull();
+    else
+        w.addText(QByteArrayView("S"));
+    w.endRow();
+}
+
 template <class Rows>
 void writeRows(Rows &q, bool entries, PacketWriter &w)
 {
-    const auto unchecked = QByteArrayView("U");
-    const auto status = [&] {
-        if (q.isNull(19))
-            w.addNull();
-        else
-            w.addText(QByteArrayView("S"));
-    };
     while (q.next()) {
-        w.beginRow();
-        if (entries) {
-            q.text(w, 20);
-            q.text(w, 5);
-            w.addText(q.string(7) + QStringLiteral(": ") + q.string(9));
-            q.text(w, 11);
-            q.text(w, 12);
-            q.date(w, 3);
-            q.number(w, 16);
-            w.addText(unchecked);
-            q.number(w, 18);
-            q.date(w, 17);
-            q.text(w, 0);
-            q.text(w, 8);
-            q.text(w, 9);
-            q.number(w, 13);
-            q.number(w, 14);
-            q.text(w, 15);
-        } else {
-            q.text(w, 0);
-            q.text(w, 1);
-            q.date(w, 2);
-            q.date(w, 3);
-            for (int c = 4; c <= 12; ++c)
-                q.text(w, c);
-            q.number(w, 13);
-            q.number(w, 14);
-            q.text(w, 15);
-            q.number(w, 16);
-            w.addText(unchecked);
-            q.date(w, 17);
-            q.number(w, 18);
+        try {
+            writeRow(q, entries, w);
+        } catch (const ServiceError &) {
+            throw;
+        } catch (const std::exception &e) {
+            // A value the packet cannot carry: the clerk is told which invoice holds it.
+            throw ServiceError(QStringLiteral("Filial %1, lançamento %2: %3")
+                                   .arg(q.string(0), q.string(8), QString::fromUtf8(e.what())));
         }
-        status();
-        w.endRow();
     }
 }
 

@@ -4,6 +4,7 @@
 #include "calendar.h"
 
 #include <QSqlError>
+#include <QSqlQuery>
 
 using namespace fis;
 using namespace fis::test;
@@ -117,6 +118,22 @@ TEST_F(ServiceTest, ListingAppliesEveryCriterionGivenAndStatus)
     EXPECT_TRUE(callError(QStringLiteral("GetEmisGuiaPrev"), s.args()).contains(u"Status"));
     s.op = QStringLiteral("Q");
     EXPECT_TRUE(callError(QStringLiteral("GetEmisGuiaPrev"), s.args()).contains(u"Operação"));
+}
+
+// A value no packet can carry (an infinite amount written by another program) makes the listing
+// fail naming the invoice and the field, instead of an answer every client refuses as damaged.
+TEST_F(ServiceTest, ListingRefusesAnAmountNoPacketCanCarry)
+{
+    add(entryInvoice(QStringLiteral("101"), sup[0], 110.0, QDate(2026, 5, 10)));
+    QSqlQuery q(db);
+    ASSERT_TRUE(q.exec(QStringLiteral("UPDATE NOTAFISCAL SET VRNOTAFISC = 1e999")))
+        << q.lastError().text().toStdString();
+    GuiaCall c;
+    c.start = QDate(2026, 5, 1);
+    c.end = QDate(2026, 5, 31);
+    const QString error = callError(QStringLiteral("GetEmisGuiaPrev"), c.args());
+    EXPECT_TRUE(error.contains(u"lançamento 101") && error.contains(u"número inválido"))
+        << error.toStdString();
 }
 
 TEST_F(ServiceTest, SetDtVencStoresValuesAuditsAndRefusesBadInput)
