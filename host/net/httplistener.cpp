@@ -11,6 +11,7 @@
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -35,11 +36,12 @@ using Ms = std::chrono::milliseconds;
 
 constexpr quint64 kListenId = 0;
 constexpr quint64 kWakeId = 1;
+constexpr quint64 kTimerId = 2;
 constexpr qsizetype kReadChunk = 64 * 1024;
 // How long a thread waits for the next piece of a request it is reading before handing the
 // connection back to the event set.
 constexpr Ms kPieceWait{1};
-// How often an idle thread wakes to look for connections past their time.
+// How often one idle thread wakes to look for connections past their time.
 constexpr Ms kSweepEvery{200};
 // After its last answer a closing connection still reads (and drops) what the client sends,
 // for at most this long, so that a client still sending its body gets to read the answer.
@@ -216,6 +218,7 @@ struct HttpListener::Impl
     int listenFd = -1;
     int epollFd = -1;
     int wakeFd = -1;
+    int timerFd = -1; // fires every kSweepEvery for one thread (idle threads wait without end)
     int port = 0;
     int maxConnections = 1;
     std::vector<std::thread> threads;
@@ -224,7 +227,7 @@ struct HttpListener::Impl
 
     std::mutex mapMutex; // guards connections and nextId
     std::unordered_map<quint64, ConnectionPtr> connections;
-    quint64 nextId = 2;
+    quint64 nextId = 3;
 
     std::mutex sweepMutex;
     std::atomic<qint64> nextSweep{0};
@@ -753,6 +756,16 @@ struct HttpListener::Impl
         maybeSweep();
     }
 
+    void rearmTimer()
+    {
+        quint64 expirations = 0;
+        [[maybe_unused]] const ssize_t n = ::read(timerFd, &expirations, sizeof expirations);
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLONESHOT;
+        ev.data.u64 = kTimerId;
+        epoll_ctl(epollFd, EPOLL_CTL_MOD, timerFd, &ev);
+    }
+
     // Wakes one more thread (each that ends wakes the next).
     void wakeOne()
     {
@@ -767,11 +780,16 @@ struct HttpListener::Impl
         runHook(options.onThreadStart, index, "start");
         for (;;) {
             epoll_event ev{};
-            // One event at a time: a long call must not hold back events taken with it.
-            const int n = epoll_wait(epollFd, &ev, 1, int(kSweepEvery.count()));
+            // One event at a time: a long call must not hold back events taken with it. The
+            // threads do not each wake on a timeout to sweep: dozens of them waking together
+            // every few tenths of a second delayed the calls being served (a shared timer wakes
+            // one of them instead). Stopping, each looks on its own.
+            const int n = epoll_wait(epollFd, &ev, 1, stopping ? int(kSweepEvery.count()) : -1);
             if (n == 1) {
                 if (ev.data.u64 == kListenId)
                     acceptAll();
+                else if (ev.data.u64 == kTimerId)
+                    rearmTimer();
                 else if (ev.data.u64 != kWakeId)
                     onEvent(ev.data.u64, ev.events);
             }
@@ -886,6 +904,13 @@ bool HttpListener::start(QString *error)
     epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->listenFd, &ev);
     ev.data.u64 = kWakeId;
     epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->wakeFd, &ev);
+    d->timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    const auto every = std::chrono::duration_cast<std::chrono::nanoseconds>(kSweepEvery).count();
+    const timespec period{time_t(every / 1000000000), long(every % 1000000000)};
+    const itimerspec timer{period, period};
+    timerfd_settime(d->timerFd, 0, &timer, nullptr);
+    ev.data.u64 = kTimerId;
+    epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->timerFd, &ev);
     for (int i = 0; i < std::max(1, d->options.threads); ++i)
         d->threads.emplace_back([this, i] { d->run(i); });
     return true;
@@ -904,7 +929,8 @@ void HttpListener::stop()
     ::close(d->listenFd);
     ::close(d->epollFd);
     ::close(d->wakeFd);
-    d->listenFd = d->epollFd = d->wakeFd = -1;
+    ::close(d->timerFd);
+    d->listenFd = d->epollFd = d->wakeFd = d->timerFd = -1;
     d->port = 0;
 }
 

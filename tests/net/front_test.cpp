@@ -6,7 +6,9 @@
 #include "nettest.h"
 #include "rawclient.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <atomic>
 #include <thread>
@@ -124,6 +126,42 @@ TEST(ServerFront, RequestsThatStopComingAreDroppedWithinSeconds)
     RawClient after(server->port());
     ASSERT_TRUE(after.send(callWithBody(echoRequest(QStringLiteral("ainda aqui")))));
     EXPECT_TRUE(answersEcho(after.answer(3000), QStringLiteral("ainda aqui")));
+}
+
+// Voluntary context switches of every thread of this process so far.
+long wakeUps()
+{
+    long total = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                total += line.mid(24).trimmed().toLong();
+    }
+    return total;
+}
+
+// Idle worker threads sleep: one of them wakes a few times a second to look for connections
+// past their time (each waking on its own made dozens of threads wake together, and the calls
+// being served waited for the processor meanwhile). Timeouts are still kept.
+TEST(ServerFront, IdleWorkersSleepAndTimeoutsAreStillKept)
+{
+    RpcServerOptions options;
+    options.threads = 32;
+    options.readTimeoutSeconds = 1;
+    auto server = startTestServer(options);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long before = wakeUps();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long woke = wakeUps() - before;
+    EXPECT_LT(woke, 40) << "32 idle threads woke " << woke << " times in a second";
+
+    RawClient stalled(server->port());
+    ASSERT_TRUE(stalled.send(callHead("Content-Length: 100\r\n") + QByteArray(10, 'x')));
+    EXPECT_EQ(stalled.answer(4000).status, 408);
 }
 
 TEST(ServerFront, AClerkIsAnsweredWhileAHundredConnectionsHangAround)
