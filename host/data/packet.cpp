@@ -249,16 +249,9 @@ bool readRowDirect(const uchar *&p, const uchar *end, Content &content,
                 continue;
             if (!c->isText())
                 return false;
-            const qsizetype begin = c->text.size();
-            if (begin + qsizetype(len) > qsizetype(UINT32_MAX))
+            if (c->text.size() + qsizetype(len) > qsizetype(UINT32_MAX) ||
+                !c->appendCutText(QByteArrayView(text, qsizetype(len))))
                 return false;
-            qsizetype kept = detail::utf8Cut(text, qsizetype(len), c->size);
-            if (c->type == FieldType::FixedString)
-                while (kept > 0 && text[kept - 1] == ' ')
-                    --kept;
-            c->text.append(text, kept);
-            c->start.push_back(quint32(begin));
-            c->len.push_back(quint32(kept));
             continue;
         }
         bool date = false;
@@ -276,10 +269,7 @@ bool readRowDirect(const uchar *&p, const uchar *end, Content &content,
         if (((date && c->type != FieldType::Float) || c->type == FieldType::DateTime) &&
             !TDateTime(d).inRange())
             return false;
-        const qint32 at = c->rowCount();
-        c->num.push_back(d);
-        if (c->type == FieldType::Float && (at & 63) == 0)
-            c->nullBits.push_back(0);
+        c->appendNumber(d);
     }
     return true;
 }
@@ -289,6 +279,31 @@ bool readRowDirect(const uchar *&p, const uchar *end, Content &content,
 namespace {
 
 std::atomic<bool> directRowReading{true};
+
+// Which declared column each packet column fills (-1: none), matched by name whatever the case,
+// and which declared columns are filled.
+struct Binding
+{
+    std::vector<int> bind;
+    std::vector<bool> bound;
+};
+
+Binding bindByName(const QList<PacketField> &fields, const QList<FieldDef> &declared)
+{
+    Binding b{std::vector<int>(size_t(fields.size()), -1),
+              std::vector<bool>(size_t(declared.size()), false)};
+    for (qsizetype p = 0; p < fields.size(); ++p) {
+        for (qsizetype t = 0; t < declared.size(); ++t) {
+            if (!b.bound[size_t(t)] &&
+                declared[t].name.compare(fields[p].name, Qt::CaseInsensitive) == 0) {
+                b.bind[size_t(p)] = int(t);
+                b.bound[size_t(t)] = true;
+                break;
+            }
+        }
+    }
+    return b;
+}
 
 class Decoder
 {
@@ -422,19 +437,9 @@ public:
         const QList<FieldDef> target = declared.isEmpty() ? detail::fieldDefsOf(fields) : declared;
         detail::Content content = detail::emptyContent(target);
 
-        // Bind packet columns to target columns by name.
-        std::vector<int> bind(size_t(fields.size()), -1);
-        std::vector<bool> bound(size_t(target.size()), false);
-        for (qsizetype p = 0; p < fields.size(); ++p) {
-            for (qsizetype t = 0; t < target.size(); ++t) {
-                if (!bound[size_t(t)] &&
-                    target[t].name.compare(fields[p].name, Qt::CaseInsensitive) == 0) {
-                    bind[size_t(p)] = int(t);
-                    bound[size_t(t)] = true;
-                    break;
-                }
-            }
-        }
+        const Binding binding = bindByName(fields, target);
+        const std::vector<int> &bind = binding.bind;
+        const std::vector<bool> &bound = binding.bound;
 
         const qint64 announced = enterArray(QStringLiteral("linhas"));
         const auto reserveRows = [&] {
@@ -595,12 +600,7 @@ private:
             storeConverted(c, def, Variant(s));
             return;
         }
-        const qint32 row = c.rowCount();
-        c.num.push_back(d);
-        if (c.type == FieldType::Float) {
-            if ((row & 63) == 0)
-                c.nullBits.push_back(0);
-        }
+        c.appendNumber(d);
     }
 
     void storeConverted(detail::Column &c, const FieldDef &def, const Variant &v)
@@ -762,16 +762,8 @@ public:
 private:
     void appendText(QByteArrayView utf8)
     {
-        qsizetype n = utf8Cut(utf8.data(), utf8.size(), m_dst.size);
-        if (m_dst.type == FieldType::FixedString)
-            while (n > 0 && utf8[n - 1] == ' ')
-                --n;
-        const qsizetype begin = m_dst.text.size();
-        if (begin + n > qsizetype(UINT32_MAX))
+        if (!m_dst.appendCutText(utf8))
             throw PacketError(QStringLiteral("texto grande demais"));
-        m_dst.text.append(utf8.data(), n);
-        m_dst.start.push_back(quint32(begin));
-        m_dst.len.push_back(quint32(n));
     }
     void number(double d, bool isDate)
     {
@@ -781,10 +773,7 @@ private:
             store(Variant(isDate ? dateToText(TDateTime(d)) : floatToText(d)));
             return;
         }
-        const qint32 at = m_dst.rowCount();
-        m_dst.num.push_back(d);
-        if (m_dst.type == FieldType::Float && (at & 63) == 0)
-            m_dst.nullBits.push_back(0);
+        m_dst.appendNumber(d);
     }
     void store(const Variant &v)
     {
@@ -810,19 +799,9 @@ Content loadDecoded(const DecodedPacket &packet, const QList<FieldDef> &declared
     const QList<PacketField> &fields = packet.fields;
     const Content &from = packet.content;
     Content content = emptyContent(declared);
-    // Packet columns bind to declared ones by name, as in the whole decode.
-    std::vector<int> bind(size_t(fields.size()), -1);
-    std::vector<bool> bound(size_t(declared.size()), false);
-    for (qsizetype p = 0; p < fields.size(); ++p) {
-        for (qsizetype t = 0; t < declared.size(); ++t) {
-            if (!bound[size_t(t)] &&
-                declared[t].name.compare(fields[p].name, Qt::CaseInsensitive) == 0) {
-                bind[size_t(p)] = int(t);
-                bound[size_t(t)] = true;
-                break;
-            }
-        }
-    }
+    const Binding binding = bindByName(fields, declared);
+    const std::vector<int> &bind = binding.bind;
+    const std::vector<bool> &bound = binding.bound;
     const qint32 rows = qint32(from.natural.size());
     for (size_t t = 0; t < bound.size(); ++t)
         content.cols[t].reserve(rows);

@@ -129,12 +129,9 @@ void appendRowOf(detail::Content &to, const detail::Content &from, qint32 row)
             continue;
         }
         const qint32 at = dst.rowCount();
-        dst.num.push_back(src.num[size_t(row)]);
-        if (dst.type == FieldType::Float) {
-            if ((at & 63) == 0)
-                dst.nullBits.push_back(0);
+        dst.appendNumber(src.num[size_t(row)]);
+        if (dst.type == FieldType::Float)
             dst.setNullFlag(at, src.isNull(row));
-        }
     }
 }
 

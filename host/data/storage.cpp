@@ -137,6 +137,29 @@ void Column::appendNull()
     }
 }
 
+void Column::appendNumber(double d)
+{
+    const qint32 row = qint32(num.size());
+    num.push_back(d);
+    if (type == FieldType::Float && (row & 63) == 0)
+        nullBits.push_back(0);
+}
+
+bool Column::appendCutText(QByteArrayView utf8)
+{
+    qsizetype n = utf8Cut(utf8.data(), utf8.size(), size);
+    if (type == FieldType::FixedString)
+        while (n > 0 && utf8[n - 1] == ' ')
+            --n;
+    const qsizetype begin = text.size();
+    if (begin + n > qsizetype(UINT32_MAX))
+        return false;
+    text.append(utf8.data(), n);
+    start.push_back(quint32(begin));
+    len.push_back(quint32(n));
+    return true;
+}
+
 QString Column::string(qint32 row) const
 {
     if (isNull(row))

@@ -100,6 +100,11 @@ struct Column
     qint32 rowCount() const { return qint32(isText() ? start.size() : num.size()); }
     void reserve(qsizetype rows);
     void appendNull();
+    // A number that is not null (a float's null bit cleared).
+    void appendNumber(double d);
+    // A text cut to the column's size, a fixed text without its trailing padding; false (nothing
+    // appended) when the column's texts would pass 4 GiB.
+    bool appendCutText(QByteArrayView utf8);
 
     bool isNull(qint32 row) const
     {
